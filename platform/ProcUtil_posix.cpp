@@ -1,0 +1,99 @@
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "ProcUtil.h"
+
+extern char** environ;
+
+namespace orvel_public {
+
+namespace {
+
+// The child starts with default signal handling and nothing blocked: the
+// service host blocks its stop signals in every thread, and a child must not
+// inherit that.
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        posix_spawnattr_init(&attr_);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attr_, &none);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attr_, &all);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_;
+};
+
+// Only standard input, output and error reach the child: the log file and
+// anything else the process holds open stays ours.
+class SpawnFileActions {
+public:
+    SpawnFileActions() {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    }
+    ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    SpawnFileActions(const SpawnFileActions&) = delete;
+    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+    const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+int32_t statusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) {
+        return WEXITSTATUS(waitStatus);
+    }
+    if (WIFSIGNALED(waitStatus)) {
+        return 128 + WTERMSIG(waitStatus);
+    }
+    return 126;
+}
+
+}  // namespace
+
+int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
+    std::vector<std::string> words = detail::splitArgs(args);
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    const SpawnAttributes attr;
+    const SpawnFileActions actions;
+    pid_t pid = 0;
+    // glibc reports a failed exec here, so a missing program is told apart
+    // from one that ran and exited 127.
+    const int err = posix_spawn(&pid, program.c_str(), actions.get(), attr.get(), argv.data(), environ);
+    if (err != 0) {
+        return (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG || err == ELOOP) ? 127 : 126;
+    }
+
+    int status = 0;
+    for (;;) {
+        const pid_t got = waitpid(pid, &status, 0);
+        if (got == pid) {
+            return statusOf(status);
+        }
+        if (got < 0 && errno != EINTR) {
+            return 126;
+        }
+    }
+}
+
+}  // namespace orvel_public

@@ -1,0 +1,98 @@
+// What only POSIX systems do: signals, descriptors, EINTR.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ProcUtil.h"
+#include "procutil_expect.h"
+#include "support/TestFiles.h"
+
+namespace fs = std::filesystem;
+using orvel_public::CProcUtil;
+
+namespace expect {
+const int32_t kNotFound = 127;
+const int32_t kCannotExecute = 126;
+
+int32_t runWithOutputTo(const fs::path& file, const std::string& program, const std::string& args) {
+    const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int savedOut = dup(1);
+    const int savedErr = dup(2);
+    dup2(out, 1);
+    dup2(out, 2);
+    const int32_t result = CProcUtil::execScript(program, args);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+    close(out);
+    // Both streams arrived in full.
+    struct stat st {};
+    stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_size, 2 * 10485760);
+    return result;
+}
+}  // namespace expect
+
+namespace {
+
+std::string childPath() { return testsupport::utf8Of(testsupport::binDir() / "test_child"); }
+
+TEST(ExecScriptPosixTest, ChildKilledBySignalGives128PlusTheSignal) {
+    for (const int sig : {SIGKILL, SIGTERM, SIGINT}) {
+        EXPECT_EQ(CProcUtil::execScript(childPath(), "signal " + std::to_string(sig)), 128 + sig) << sig;
+    }
+}
+
+TEST(ExecScriptPosixTest, LargeExitCodesAreCutToEightBitsByTheSystem) {
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit 300"), 300 & 0xff);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit -1"), 255);
+}
+
+TEST(ExecScriptPosixTest, OnlyStandardDescriptorsReachTheChild) {
+    const fs::path dir = testsupport::freshDir("fds");
+    const int leaky = open("/dev/null", O_RDONLY);  // no close-on-exec, as log4cplus opens its file
+    ASSERT_GE(leaky, 3);
+    ASSERT_EQ(CProcUtil::execScript(childPath(), "fds " + (dir / "fds.txt").string()), 0);
+    close(leaky);
+    EXPECT_EQ(testsupport::readLines(dir / "fds.txt"), (std::vector<std::string>{"0", "1", "2"}));
+}
+
+TEST(ExecScriptPosixTest, ChildDoesNotInheritBlockedStopSignals) {
+    sigset_t term, old;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &old);
+    const int32_t result = CProcUtil::execScript(childPath(), "selfterm");
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    EXPECT_EQ(result, 128 + SIGTERM);
+}
+
+void onAlarm(int) {}
+
+TEST(ExecScriptPosixTest, WaitIsResumedWhenASignalInterruptsIt) {
+    struct sigaction sa {};
+    sa.sa_handler = onAlarm;  // no SA_RESTART: waitpid sees EINTR
+    struct sigaction old {};
+    sigaction(SIGALRM, &sa, &old);
+    itimerval every20ms{{0, 20000}, {0, 20000}};
+    setitimer(ITIMER_REAL, &every20ms, nullptr);
+    const int32_t result = CProcUtil::execScript(childPath(), "sleep 300");
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ExecScriptPosixTest, ProgramIsNeverSearchedOnThePath) {
+    EXPECT_EQ(CProcUtil::execScript("true", ""), 127);
+    EXPECT_EQ(CProcUtil::execScript("test_child", "exit 0"), 127);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// File helpers for tests that work on real folders beside the test program.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+std::filesystem::path u8(const std::string& utf8);
+std::string utf8Of(const std::filesystem::path& p);
+
+// The folder the test program runs from.
+std::filesystem::path binDir();
+// A fresh, empty folder for one test under the build tree's tmp/ folder.
+std::filesystem::path freshDir(const std::string& name);
+
+std::string readFile(const std::filesystem::path& p);
+std::vector<std::string> readLines(const std::filesystem::path& p);
+void writeFile(const std::filesystem::path& p, const std::string& text);
+
+// The name of a program of the test suite, with this system's suffix.
+std::string programName(const std::string& base);
+
+// Copies a program of the suite, and on Windows the DLLs it loads, into dir.
+void copyProgram(const std::string& base, const std::filesystem::path& dir, const std::string& asBase = "");
+
+}  // namespace testsupport
