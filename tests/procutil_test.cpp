@@ -89,7 +89,7 @@ TEST(ExecScriptTest, PassesArgumentsAsSeparateWords) {
 }
 
 TEST(ExecScriptTest, RunsAProgramWhosePathHasSpacesAndNonAsciiLetters) {
-    const fs::path dir = testsupport::freshDir("平台 测试") / "b i n";
+    const fs::path dir = testsupport::freshDir("子进程 平台 测试") / "b i n";
     fs::create_directories(dir);
     testsupport::copyProgram("test_child", dir);
     const std::string program = testsupport::utf8Of(dir / programName("test_child"));

@@ -1,0 +1,220 @@
+// The service manager stand-in for Linux: the dispatcher, stop requests from
+// signals, and status reports to systemd.
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "ScmApi.h"
+
+namespace {
+
+// How long the dispatcher waits for the service thread to end after it has
+// reported stopped, before leaving it to the process's exit.
+constexpr int kServiceEndGraceMs = 5000;
+
+struct Dispatcher {
+    std::mutex lock;
+    LPHANDLER_FUNCTION handler = nullptr;
+    DWORD acceptedControls = 0;
+    bool stoppedReported = false;
+    bool serviceEnded = false;
+    int pendingStops = 0;
+    int wakeFd = -1;
+};
+
+Dispatcher g_dispatcher;
+
+SERVICE_STATUS_HANDLE handleOf(Dispatcher& d) { return reinterpret_cast<SERVICE_STATUS_HANDLE>(&d); }
+
+// Tells the dispatcher's thread that something changed.
+void wake(Dispatcher& d) {
+    const uint64_t one = 1;
+    if (d.wakeFd >= 0) {
+        (void)!write(d.wakeFd, &one, sizeof one);
+    }
+}
+
+
+const char* notificationFor(DWORD state) {
+    switch (state) {
+        case SERVICE_START_PENDING:
+            return "STATUS=Service starting";
+        case SERVICE_RUNNING:
+            return "READY=1\nSTATUS=Service running";
+        case SERVICE_STOP_PENDING:
+            return "STOPPING=1\nSTATUS=Service stop pending";
+        case SERVICE_STOPPED:
+            return "STATUS=Service stopped";
+        default:
+            return nullptr;
+    }
+}
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Calls the handler for each stop request that may be delivered now: once a
+// handler is registered and the service has said it accepts STOP, as Windows
+// delivers no control before then, and never after stopped was reported.
+void deliverStops(Dispatcher& d, std::unique_lock<std::mutex>& held) {
+    while (d.pendingStops > 0 && d.handler != nullptr && (d.acceptedControls & SERVICE_ACCEPT_STOP) != 0 &&
+           !d.stoppedReported) {
+        --d.pendingStops;
+        const LPHANDLER_FUNCTION handler = d.handler;
+        held.unlock();
+        handler(SERVICE_CONTROL_STOP);
+        held.lock();
+    }
+}
+
+}  // namespace
+
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
+    if (lpServiceStartTable == nullptr || lpServiceStartTable[0].lpServiceName == nullptr ||
+        lpServiceStartTable[0].lpServiceProc == nullptr) {
+        return FALSE;
+    }
+    Dispatcher& d = g_dispatcher;
+
+    // Blocked here before the service thread exists, so that it and every thread
+    // after it inherit the mask and the signals come to this thread only. They
+    // stay blocked after the return: a late SIGTERM must not kill the process
+    // while it writes its last records.
+    const sigset_t stops = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    const int signalFd = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signalFd < 0 || wakeFd < 0) {
+        if (signalFd >= 0) close(signalFd);
+        if (wakeFd >= 0) close(wakeFd);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> held(d.lock);
+        d.handler = nullptr;
+        d.acceptedControls = 0;
+        d.stoppedReported = false;
+        d.serviceEnded = false;
+        d.pendingStops = 0;
+        d.wakeFd = wakeFd;
+    }
+
+    const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
+    LPWSTR name = lpServiceStartTable[0].lpServiceName;
+    std::thread service([serviceMain, name, &d] {
+        LPWSTR args[] = {name, nullptr};
+        serviceMain(1, args);
+        std::lock_guard<std::mutex> held(d.lock);
+        d.serviceEnded = true;
+        wake(d);
+    });
+
+    std::unique_lock<std::mutex> held(d.lock);
+    auto graceEnd = std::chrono::steady_clock::time_point::max();
+    while (!d.serviceEnded) {
+        if (d.stoppedReported && graceEnd == std::chrono::steady_clock::time_point::max()) {
+            graceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServiceEndGraceMs);
+        }
+        int timeoutMs = -1;
+        if (graceEnd != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd -
+                                                                                    std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            timeoutMs = static_cast<int>(left.count());
+        }
+        held.unlock();
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(fds, 2, timeoutMs);
+        held.lock();
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            signalfd_siginfo info[16];
+            ssize_t got;
+            while ((got = read(signalFd, info, sizeof info)) > 0) {
+                d.pendingStops += static_cast<int>(static_cast<size_t>(got) / sizeof(signalfd_siginfo));
+            }
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            uint64_t count = 0;
+            (void)!read(wakeFd, &count, sizeof count);
+        }
+        deliverStops(d, held);
+    }
+    const bool ended = d.serviceEnded;
+    d.wakeFd = -1;
+    held.unlock();
+
+    if (ended) {
+        service.join();
+    } else {
+        service.detach();  // reported stopped but never returned: the process ends around it
+    }
+    close(signalFd);
+    close(wakeFd);
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
+    if (lpServiceName == nullptr || lpHandlerProc == nullptr) {
+        return nullptr;
+    }
+    Dispatcher& d = g_dispatcher;
+    std::lock_guard<std::mutex> held(d.lock);
+    d.handler = lpHandlerProc;
+    wake(d);
+    return handleOf(d);
+}
+
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
+    Dispatcher& d = g_dispatcher;
+    if (hServiceStatus != handleOf(d) || lpServiceStatus == nullptr) {
+        return FALSE;
+    }
+    // Sent before the dispatcher learns of it: once stopped is known, the
+    // process may end. Without NOTIFY_SOCKET, or on a socket error, the
+    // notification simply is not sent; the record is taken all the same.
+    if (const char* message = notificationFor(lpServiceStatus->dwCurrentState)) {
+        (void)sd_notify(0, message);
+    }
+    {
+        std::lock_guard<std::mutex> held(d.lock);
+        d.acceptedControls = lpServiceStatus->dwControlsAccepted;
+        if (lpServiceStatus->dwCurrentState == SERVICE_STOPPED) {
+            d.stoppedReported = true;
+        }
+        wake(d);
+    }
+    return TRUE;
+}
+
+void Sleep(DWORD dwMilliseconds) {
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += static_cast<time_t>(dwMilliseconds / 1000);
+    until.tv_nsec += static_cast<long>(dwMilliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}

@@ -1,0 +1,189 @@
+// The Linux service manager stand-in with real threads, signals and a real
+// notification socket.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScmApi.h"
+#include "support/NotifyListener.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+WCHAR kName[] = L"quendra_launcher";
+
+// What the service and handler of one run saw.
+struct Seen {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> events;
+    std::thread::id handlerThread;
+    SERVICE_STATUS_HANDLE handle = nullptr;
+
+    void add(const std::string& e) {
+        std::lock_guard<std::mutex> held(lock);
+        events.push_back(e);
+        changed.notify_all();
+    }
+    bool waitFor(const std::string& e, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> held(lock);
+        return changed.wait_for(held, limit, [&] {
+            for (const std::string& x : events) {
+                if (x == e) return true;
+            }
+            return false;
+        });
+    }
+};
+
+Seen* g_seen = nullptr;
+void (*g_body)() = nullptr;
+
+void WINAPI handler(DWORD control) {
+    {
+        std::lock_guard<std::mutex> held(g_seen->lock);
+        g_seen->handlerThread = std::this_thread::get_id();
+    }
+    g_seen->add("control " + std::to_string(control));
+}
+
+void report(DWORD state) {
+    SERVICE_STATUS s{SERVICE_WIN32_OWN_PROCESS, state, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    EXPECT_TRUE(SetServiceStatus(g_seen->handle, &s));
+    g_seen->add("report " + std::to_string(state));
+}
+
+void WINAPI serviceMain(DWORD, LPWSTR*) {
+    g_seen->handle = RegisterServiceCtrlHandlerW(kName, handler);
+    g_body();
+}
+
+class ScmPosixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_seen = &seen_;
+        unsetenv("NOTIFY_SOCKET");
+    }
+    BOOL dispatch(void (*body)()) {
+        g_body = body;
+        SERVICE_TABLE_ENTRYW table[] = {{kName, serviceMain}, {nullptr, nullptr}};
+        return StartServiceCtrlDispatcherW(table);
+    }
+    Seen seen_;
+};
+
+TEST_F(ScmPosixTest, SigtermBecomesStopOnTheDispatcherThread) {
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_START_PENDING);
+        report(SERVICE_RUNNING);
+        kill(getpid(), SIGTERM);
+        EXPECT_TRUE(g_seen->waitFor("control 1", 5s));
+        report(SERVICE_STOPPED);
+    }));
+    EXPECT_EQ(seen_.handlerThread, std::this_thread::get_id());
+    EXPECT_EQ(seen_.events.back(), "report 1");
+}
+
+TEST_F(ScmPosixTest, EachStopSignalIsAStop) {
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_RUNNING);
+        for (const int sig : {SIGINT, SIGHUP}) {
+            kill(getpid(), sig);
+            EXPECT_TRUE(g_seen->waitFor("control 1", 5s));
+            std::lock_guard<std::mutex> held(g_seen->lock);
+            g_seen->events.clear();
+        }
+        report(SERVICE_STOPPED);
+    }));
+}
+
+TEST_F(ScmPosixTest, StopBeforeTheServiceAcceptsItIsHeldUntilItDoes) {
+    ASSERT_TRUE(dispatch([] {
+        kill(getpid(), SIGTERM);
+        std::this_thread::sleep_for(100ms);  // the dispatcher has taken the signal by now
+        g_seen->add("first report");
+        report(SERVICE_START_PENDING);
+        EXPECT_TRUE(g_seen->waitFor("control 1", 5s));
+        report(SERVICE_STOPPED);
+    }));
+    ASSERT_GE(seen_.events.size(), 3u);
+    EXPECT_EQ(seen_.events[0], "first report");
+}
+
+TEST_F(ScmPosixTest, DispatcherReturnsOnceStoppedIsReportedAndTheServiceHasEnded) {
+    static std::atomic<bool> ended{false};
+    ended = false;
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_STOPPED);
+        std::this_thread::sleep_for(200ms);  // the last record, after stopped
+        ended = true;
+    }));
+    EXPECT_TRUE(ended);
+}
+
+TEST_F(ScmPosixTest, TableWithoutANamedServiceIsRefused) {
+    SERVICE_TABLE_ENTRYW empty[] = {{nullptr, nullptr}};
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(empty));
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(nullptr));
+    EXPECT_EQ(RegisterServiceCtrlHandlerW(kName, nullptr), nullptr);
+}
+
+TEST_F(ScmPosixTest, ReportsAreNotifiedToSystemd) {
+    testsupport::NotifyListener listener(testsupport::utf8Of(testsupport::freshDir("notify") / "sock"));
+    setenv("NOTIFY_SOCKET", listener.path().c_str(), 1);
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_START_PENDING);
+        report(SERVICE_RUNNING);
+        report(SERVICE_STOP_PENDING);
+        report(SERVICE_STOPPED);
+    }));
+    unsetenv("NOTIFY_SOCKET");
+    std::vector<std::string> messages;
+    for (const testsupport::Notification& n : listener.collect(200ms)) {
+        messages.push_back(n.message);
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{"STATUS=Service starting", "READY=1\nSTATUS=Service running",
+                                                  "STOPPING=1\nSTATUS=Service stop pending",
+                                                  "STATUS=Service stopped"}));
+}
+
+TEST_F(ScmPosixTest, ReportsAreTakenWhenTheSocketIsMissing) {
+    setenv("NOTIFY_SOCKET", "/nonexistent/notify.sock", 1);
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_RUNNING);
+        report(SERVICE_STOPPED);  // not sent, but the dispatcher still learns of it
+    }));
+    unsetenv("NOTIFY_SOCKET");
+}
+
+void onAlarm(int) {}
+
+TEST(SleepTest, SleepsTheWholeTimeThroughInterruptions) {
+    struct sigaction sa {};
+    sa.sa_handler = onAlarm;
+    struct sigaction old {};
+    sigaction(SIGALRM, &sa, &old);
+    itimerval every10ms{{0, 10000}, {0, 10000}};
+    setitimer(ITIMER_REAL, &every10ms, nullptr);
+    const auto begin = std::chrono::steady_clock::now();
+    Sleep(250);
+    const auto took = std::chrono::steady_clock::now() - begin;
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_GE(took, 250ms);
+}
+
+}  // namespace
