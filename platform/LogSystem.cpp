@@ -33,8 +33,8 @@ std::unique_ptr<log4cplus::Layout> makeLayout() { return std::make_unique<log4cp
 
 void warn(const std::string& what) {
     // The log file is what failed, so standard error is the only place left to say so.
-    std::fprintf(stderr, "log system: %s; records go to standard error only\n", what.c_str());
-    std::fflush(stderr);
+    (void)std::fprintf(stderr, "log system: %s; records go to standard error only\n", what.c_str());
+    (void)std::fflush(stderr);
 }
 
 // Creates the log folder and checks that the file can be opened for
@@ -56,7 +56,7 @@ std::string prepareLogFile(const std::string& appName, const std::string& proces
         warn("cannot create the log folder " + folder + ": " + ec.message());
         return "";
     }
-    const std::string name = detail::appenderFileName(file);
+    std::string name = detail::appenderFileName(file);
     std::ofstream probe(name, std::ios::app);
     if (!probe) {
         warn("cannot open the log file " + file + " for writing");

@@ -9,6 +9,7 @@
 //   kill      end by SIGTERM
 //   sleep:MS  sleep MS milliseconds, then exit 0
 //   spew:B    write B bytes to standard output and to standard error, then exit 0
+//   fds       write its open descriptors (Linux) to sys_ctrl.fds, then exit 0
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -70,6 +71,20 @@ void spew(long long total) {
     }
 }
 
+// Listed before the output file is opened, leaving out the listing's own descriptor.
+void listDescriptors() {
+    std::string listing;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string target = std::filesystem::read_symlink(it->path(), ec).string();
+        if (target.rfind("/proc/", 0) == 0 && target.find("/fd") != std::string::npos) {
+            continue;
+        }
+        listing += it->path().filename().string() + " " + target + "\n";
+    }
+    std::ofstream(beside("sys_ctrl.fds")) << listing;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +117,10 @@ int main(int argc, char** argv) {
     }
     if (action.rfind("spew:", 0) == 0) {
         spew(std::atoll(action.c_str() + 5));
+        return 0;
+    }
+    if (action == "fds") {
+        listDescriptors();
         return 0;
     }
     return static_cast<int>(std::strtoll(action.c_str(), nullptr, 10));

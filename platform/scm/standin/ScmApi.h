@@ -31,8 +31,8 @@ struct SERVICE_STATUS {
 };
 using LPSERVICE_STATUS = SERVICE_STATUS*;
 
-struct SERVICE_STATUS_HANDLE__;
-using SERVICE_STATUS_HANDLE = SERVICE_STATUS_HANDLE__*;
+struct ServiceStatusHandleTag;
+using SERVICE_STATUS_HANDLE = ServiceStatusHandleTag*;
 
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD dwNumServicesArgs, LPWSTR* lpServiceArgVectors);
 using LPHANDLER_FUNCTION = void (*)(DWORD dwControl);

@@ -1,0 +1,116 @@
+#include "Boot.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TestFiles.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace testsupport {
+
+long Boot::msAt(Clock::time_point t) const {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - started).count());
+}
+
+std::vector<std::string> Boot::runs() const {
+    std::vector<std::string> out;
+    for (const std::string& line : readLines(bin / "sys_ctrl.runs")) {
+        out.push_back(line.substr(line.find(' ') + 1));
+    }
+    return out;
+}
+
+std::vector<std::string> Boot::logMessages() const {
+    std::vector<std::string> out;
+    for (const std::string& line : readLines(root / "log" / "BASE" / "ventrix.log")) {
+        const std::string::size_type dash = line.find(" - ");
+        out.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+    }
+    return out;
+}
+
+std::string Boot::output() const { return readFile(root / "output.txt"); }
+
+Boot prepareBoot(const std::string& name, const std::string& plan, bool withControlProgram) {
+    Boot b;
+    b.root = freshDir("e2e-" + name);
+    b.bin = b.root / "bin";
+    fs::create_directories(b.bin);
+    fs::copy_file(fs::path(ORVEL_E2E_INSTALL) / "bin" / "ventrix", b.bin / "ventrix");
+    if (withControlProgram) {
+        fs::copy_file(binDir() / "fake_sys_ctrl", b.bin / "sys_ctrl");
+        writeFile(b.bin / "sys_ctrl.plan", plan);
+    }
+    b.notify = std::make_unique<NotifyListener>(utf8Of(b.root / "notify.sock"));
+    return b;
+}
+
+void startBoot(Boot& b, bool closeStandardStreams) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("NOTIFY_SOCKET=", 0) != 0) {
+            env.emplace_back(*e);
+        }
+    }
+    env.push_back("NOTIFY_SOCKET=" + b.notify->path());
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string out = utf8Of(b.root / "output.txt");
+    if (closeStandardStreams) {
+        for (int fd = 0; fd <= 2; ++fd) {
+            posix_spawn_file_actions_addclose(&actions, fd);
+        }
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    const std::string program = utf8Of(b.bin / "ventrix");
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    b.started = Clock::now();
+    const int err = posix_spawn(&b.pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
+        b.pid = -1;
+    }
+}
+
+int waitExit(Boot& b, std::chrono::seconds limit) {
+    if (b.pid < 0) {
+        return -1;
+    }
+    const auto until = Clock::now() + limit;
+    int status = 0;
+    while (Clock::now() < until) {
+        if (waitpid(b.pid, &status, WNOHANG) == b.pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        b.notify->collect(50ms);
+    }
+    kill(b.pid, SIGKILL);
+    waitpid(b.pid, &status, 0);
+    return -1;
+}
+
+std::vector<std::string> messagesOf(const std::vector<Notification>& ns) {
+    std::vector<std::string> out;
+    for (const auto& n : ns) {
+        out.push_back(n.message);
+    }
+    return out;
+}
+
+}  // namespace testsupport

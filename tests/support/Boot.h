@@ -1,0 +1,47 @@
+// Boots of the installed ventrix for end-to-end tests on Linux: a private
+// copy of the install tree with a scripted fake sys_ctrl in its bin/, started
+// as systemd would start it, with a notification socket listening.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NotifyListener.h"
+
+namespace testsupport {
+
+struct Boot {
+    std::filesystem::path root;
+    std::filesystem::path bin;
+    std::chrono::steady_clock::time_point started;
+    pid_t pid = -1;
+    std::unique_ptr<NotifyListener> notify;
+
+    // Milliseconds from the start to t.
+    long msAt(std::chrono::steady_clock::time_point t) const;
+    // sys_ctrl's runs, by their arguments.
+    std::vector<std::string> runs() const;
+    // The log file's messages, without time stamps and writing sites.
+    std::vector<std::string> logMessages() const;
+    std::string output() const;
+};
+
+// A private copy of the installed tree; plan is sys_ctrl.plan, or with
+// withControlProgram false no sys_ctrl at all.
+Boot prepareBoot(const std::string& name, const std::string& plan, bool withControlProgram = true);
+
+// Starts ventrix with NOTIFY_SOCKET set, standard output and error to
+// output.txt, or with standard input, output and error closed.
+void startBoot(Boot& b, bool closeStandardStreams = false);
+
+// The exit status, or -1 when it had not ended within the limit (it is then killed).
+int waitExit(Boot& b, std::chrono::seconds limit);
+
+std::vector<std::string> messagesOf(const std::vector<Notification>& ns);
+
+}  // namespace testsupport
