@@ -61,7 +61,11 @@ TEST(ExecScriptPosixTest, OnlyStandardDescriptorsReachTheChild) {
     ASSERT_GE(leaky, 3);
     ASSERT_EQ(CProcUtil::execScript(childPath(), "fds " + (dir / "fds.txt").string()), 0);
     close(leaky);
-    EXPECT_EQ(testsupport::readLines(dir / "fds.txt"), (std::vector<std::string>{"0", "1", "2"}));
+    std::vector<std::string> fds;
+    for (const std::string& line : testsupport::readLines(dir / "fds.txt")) {
+        fds.push_back(line.substr(0, line.find(' ')));
+    }
+    EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
 }
 
 TEST(ExecScriptPosixTest, ChildDoesNotInheritBlockedStopSignals) {

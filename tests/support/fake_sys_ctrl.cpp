@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildActions.h"
 #include "Paths.h"
 
 namespace {
@@ -61,30 +62,6 @@ size_t earlierRuns(const std::string& option) {
     return count;
 }
 
-void spew(long long total) {
-    static char block[64 * 1024];
-    std::memset(block, 'y', sizeof block);
-    for (long long left = total; left > 0; left -= static_cast<long long>(sizeof block)) {
-        const size_t n = left < static_cast<long long>(sizeof block) ? static_cast<size_t>(left) : sizeof block;
-        std::fwrite(block, 1, n, stdout);
-        std::fwrite(block, 1, n, stderr);
-    }
-}
-
-// Listed before the output file is opened, leaving out the listing's own descriptor.
-void listDescriptors() {
-    std::string listing;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string target = std::filesystem::read_symlink(it->path(), ec).string();
-        if (target.rfind("/proc/", 0) == 0 && target.find("/fd") != std::string::npos) {
-            continue;
-        }
-        listing += it->path().filename().string() + " " + target + "\n";
-    }
-    std::ofstream(beside("sys_ctrl.fds")) << listing;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,11 +93,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (action.rfind("spew:", 0) == 0) {
-        spew(std::atoll(action.c_str() + 5));
+        testsupport::spewToBothStreams(std::atoll(action.c_str() + 5));
         return 0;
     }
     if (action == "fds") {
-        listDescriptors();
+        // Listed before the output file is opened, so that it is not among them.
+        const std::string listing = testsupport::openDescriptors();
+        std::ofstream(beside("sys_ctrl.fds")) << listing;
         return 0;
     }
     return static_cast<int>(std::strtoll(action.c_str(), nullptr, 10));

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "ChildActions.h"
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         return 100;
@@ -33,14 +35,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "spew" && argc > 2) {
-        const long long total = std::atoll(argv[2]);
-        static char block[64 * 1024];
-        std::memset(block, 'x', sizeof block);
-        for (long long left = total; left > 0; left -= static_cast<long long>(sizeof block)) {
-            const size_t n = left < static_cast<long long>(sizeof block) ? static_cast<size_t>(left) : sizeof block;
-            std::fwrite(block, 1, n, stdout);
-            std::fwrite(block, 1, n, stderr);
-        }
+        testsupport::spewToBothStreams(std::atoll(argv[2]));
         return 0;
     }
     if (what == "sleep" && argc > 2) {
@@ -55,16 +50,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "fds" && argc > 2) {
-        // Listed before the output file is opened, leaving out the listing's own descriptor.
-        std::string listing;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
-            if (target.rfind("/proc/", 0) == 0 && target.size() > 3 && target.compare(target.size() - 3, 3, "/fd") == 0) {
-                continue;
-            }
-            listing += entry.path().filename().string() + '\n';
-        }
+        // Listed before the output file is opened, so that it is not among them.
+        const std::string listing = testsupport::openDescriptors();
         std::ofstream(argv[2]) << listing;
         return 0;
     }
