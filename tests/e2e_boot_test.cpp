@@ -31,9 +31,7 @@ TEST(E2eBootTest, StartThatSucceeds) {
     EXPECT_LT(b.msAt(notes[2].at), 19500);
 
     EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
-    EXPECT_EQ(b.logMessages(), (std::vector<std::string>{"serviceMain(): Service starting .",
-                                                        "serviceMain(): Service running .", "doStart(): 开始启动系统",
-                                                        "doStart(): 启动系统成功", "serviceMain(): Service stopped ."}));
+    EXPECT_EQ(b.logMessages(), kSuccessfulBootRecords);
 }
 
 TEST(E2eBootTest, SigtermDuringTheSettleDelay) {

@@ -16,6 +16,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace testsupport {
 
+const std::vector<std::string> kSuccessfulBootRecords = {
+    "serviceMain(): Service starting .", "serviceMain(): Service running .", "doStart(): 开始启动系统",
+    "doStart(): 启动系统成功", "serviceMain(): Service stopped ."};
+
 long Boot::msAt(Clock::time_point t) const {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - started).count());
 }

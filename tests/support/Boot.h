@@ -44,4 +44,7 @@ int waitExit(Boot& b, std::chrono::seconds limit);
 
 std::vector<std::string> messagesOf(const std::vector<Notification>& ns);
 
+// The log's messages for a boot whose first start succeeds.
+extern const std::vector<std::string> kSuccessfulBootRecords;
+
 }  // namespace testsupport
