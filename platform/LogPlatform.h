@@ -1,7 +1,10 @@
 // The few things the log system does differently per operating system.
 #pragma once
 
+#include <log4cplus/appender.h>
+
 #include <string>
+#include <vector>
 
 namespace orvel_public::detail {
 
@@ -12,5 +15,13 @@ void reserveStandardStreams();
 // The narrow file name to hand to log4cplus for a UTF-8 path. log4cplus opens
 // files with narrow names, which Windows reads in the ANSI code page.
 std::string appenderFileName(const std::string& utf8Path);
+
+// The appenders for everything but the log file: standard error, or the
+// system's own log where standard error leads there. Those that write text use
+// pattern.
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
+
+// Tells the operator, where they look first, a failure of the log system's own.
+void warnOperator(const std::string& text);
 
 }  // namespace orvel_public::detail

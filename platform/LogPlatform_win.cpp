@@ -1,5 +1,10 @@
 #include <windows.h>
 
+#include <log4cplus/consoleappender.h>
+#include <log4cplus/layout.h>
+
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "LogPlatform.h"
@@ -54,6 +59,17 @@ std::string appenderFileName(const std::string& utf8Path) {
         return utf8Path;
     }
     return toAnsi(std::wstring(buf.data(), n) + wide.substr(cut));
+}
+
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& /*processName*/, const char* pattern) {
+    log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
+    console->setLayout(std::make_unique<log4cplus::PatternLayout>(pattern));
+    return {console};
+}
+
+void warnOperator(const std::string& text) {
+    (void)std::fprintf(stderr, "%s\n", text.c_str());
+    (void)std::fflush(stderr);
 }
 
 }  // namespace orvel_public::detail

@@ -1,12 +1,10 @@
 #include "LogSystem.h"
 
-#include <log4cplus/consoleappender.h>
 #include <log4cplus/fileappender.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -32,9 +30,8 @@ log4cplus::Logger g_logger;  // set while no other thread runs yet
 std::unique_ptr<log4cplus::Layout> makeLayout() { return std::make_unique<log4cplus::PatternLayout>(kPattern); }
 
 void warn(const std::string& what) {
-    // The log file is what failed, so standard error is the only place left to say so.
-    (void)std::fprintf(stderr, "log system: %s; records go to standard error only\n", what.c_str());
-    (void)std::fflush(stderr);
+    // The log file is what failed, so the operator must learn it elsewhere.
+    detail::warnOperator("log system: " + what + "; records go to standard error only");
 }
 
 // Creates the log folder and checks that the file can be opened for
@@ -83,9 +80,9 @@ void StartLogSystem(const char* appName, const char* processName) {
     logger.setAdditivity(false);
     logger.setLogLevel(log4cplus::INFO_LOG_LEVEL);
 
-    log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
-    console->setLayout(makeLayout());
-    logger.addAppender(console);
+    for (log4cplus::SharedAppenderPtr& appender : detail::streamAppenders(process, kPattern)) {
+        logger.addAppender(appender);
+    }
 
     const std::string fileName = prepareLogFile(app, process);
     if (!fileName.empty()) {

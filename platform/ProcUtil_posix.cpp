@@ -3,6 +3,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstring>
+
 #include "ProcUtil.h"
 
 extern char** environ;
@@ -52,6 +54,21 @@ private:
     posix_spawn_file_actions_t actions_;
 };
 
+// The process's environment without NOTIFY_SOCKET: the launcher's channel to
+// systemd is its own, and a platform daemon started through sys_ctrl must not
+// be able to report status in its name.
+std::vector<char*> childEnvironment() {
+    static const char kHidden[] = "NOTIFY_SOCKET=";
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, kHidden, sizeof kHidden - 1) != 0) {
+            env.push_back(*e);
+        }
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
 int32_t statusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) {
         return WEXITSTATUS(waitStatus);
@@ -76,10 +93,11 @@ int32_t CProcUtil::execScript(const std::string& program, const std::string& arg
 
     const SpawnAttributes attr;
     const SpawnFileActions actions;
+    std::vector<char*> env = childEnvironment();
     pid_t pid = 0;
     // glibc reports a failed exec here, so a missing program is told apart
     // from one that ran and exited 127.
-    const int err = posix_spawn(&pid, program.c_str(), actions.get(), attr.get(), argv.data(), environ);
+    const int err = posix_spawn(&pid, program.c_str(), actions.get(), attr.get(), argv.data(), env.data());
     if (err != 0) {
         return (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG || err == ELOOP) ? 127 : 126;
     }

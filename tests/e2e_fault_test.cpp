@@ -51,6 +51,25 @@ TEST(E2eFaultTest, LogFileOnAFullDisk) {
     EXPECT_NE(b.output().find(" - serviceMain(): Service stopped .\n"), std::string::npos);
 }
 
+// Standard error announced as the journal, with no journal to take the
+// records: each must still reach standard error, as text.
+TEST(E2eFaultTest, JournalThatTakesNoRecords) {
+    if (fs::exists("/run/systemd/journal/socket")) {
+        GTEST_SKIP() << "this machine has a journal, which would take the records";
+    }
+    Boot b = prepareBoot("no-journal", "-l 0\n");
+    writeFile(b.root / "output.txt", "");
+    struct stat st {};
+    ASSERT_EQ(stat((b.root / "output.txt").c_str(), &st), 0);
+    b.extraEnv = {"JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)};
+    startBoot(b);
+    ASSERT_EQ(waitExit(b, 60s), 0);
+    const std::string out = b.output();
+    for (const std::string& record : kSuccessfulBootRecords) {
+        EXPECT_NE(out.find(" - " + record + "\n"), std::string::npos) << record;
+    }
+}
+
 struct BadProgram {
     const char* name;
     void (*make)(const fs::path& bin);

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -66,6 +67,21 @@ TEST(ExecScriptPosixTest, OnlyStandardDescriptorsReachTheChild) {
         fds.push_back(line.substr(0, line.find(' ')));
     }
     EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+}
+
+TEST(ExecScriptPosixTest, ChildDoesNotGetTheNotificationSocket) {
+    const fs::path dir = testsupport::freshDir("env");
+    setenv("NOTIFY_SOCKET", "/run/orvel-test/notify", 1);
+    setenv("ORVEL_PASSED_ON", "yes", 1);
+    ASSERT_EQ(CProcUtil::execScript(childPath(), "env " + (dir / "env.txt").string()), 0);
+    EXPECT_STREQ(getenv("NOTIFY_SOCKET"), "/run/orvel-test/notify");  // still the launcher's
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("ORVEL_PASSED_ON");
+    const std::vector<std::string> env = testsupport::readLines(dir / "env.txt");
+    EXPECT_NE(std::find(env.begin(), env.end(), "ORVEL_PASSED_ON=yes"), env.end());
+    for (const std::string& var : env) {
+        EXPECT_NE(var.rfind("NOTIFY_SOCKET=", 0), 0u) << var;
+    }
 }
 
 TEST(ExecScriptPosixTest, ChildDoesNotInheritBlockedStopSignals) {

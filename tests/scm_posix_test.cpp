@@ -1,8 +1,10 @@
 // The Linux service manager stand-in with real threads, signals and a real
 // notification socket.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -131,6 +133,70 @@ TEST_F(ScmPosixTest, DispatcherReturnsOnceStoppedIsReportedAndTheServiceHasEnded
         ended = true;
     }));
     EXPECT_TRUE(ended);
+}
+
+int openDescriptorCount() {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd) {
+        n += fcntl(fd, F_GETFD) != -1 ? 1 : 0;
+    }
+    return n;
+}
+
+// A service thread that reports stopped and then hangs must not hold the
+// process: the dispatcher gives it its grace and returns without it, leaving
+// none of its descriptors open.
+TEST_F(ScmPosixTest, ServiceThatNeverReturnsIsLeftAfterItsGrace) {
+    static std::atomic<bool> released{false};
+    static std::atomic<bool> returned{false};
+    released = false;
+    returned = false;
+    const int descriptorsBefore = openDescriptorCount();
+    // Released late enough to tell a dispatcher that waits for the thread from one that gives up after 5 s.
+    std::thread release([] {
+        std::this_thread::sleep_for(8s);
+        released = true;
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_STOPPED);
+        while (!released) std::this_thread::sleep_for(10ms);
+        returned = true;
+    }));
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_FALSE(returned);
+    EXPECT_GE(took, 4900ms);
+    EXPECT_LT(took, 7500ms);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    release.join();
+    while (!returned) std::this_thread::sleep_for(10ms);
+}
+
+// With no room for its signal or its wake descriptor, the dispatcher refuses
+// at once: a service it could neither stop nor hear from must not run.
+TEST_F(ScmPosixTest, DispatcherWithoutItsDescriptorsRunsNoService) {
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(openDescriptorCount() + 16);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+    for (const int room : {0, 1}) {  // neither descriptor, or only the first
+        for (int i = 0; i < room; ++i) {
+            close(filler.back());
+            filler.pop_back();
+        }
+        static std::atomic<bool> ran{false};
+        ran = false;
+        EXPECT_FALSE(dispatch([] { ran = true; })) << room;
+        EXPECT_FALSE(ran) << room;
+        const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);  // what the dispatcher took is free again
+        EXPECT_EQ(probe >= 0, room == 1) << room;
+        if (probe >= 0) close(probe);
+    }
+    for (const int fd : filler) close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
 }
 
 TEST_F(ScmPosixTest, TableWithoutANamedServiceIsRefused) {

@@ -65,6 +65,7 @@ void startBoot(Boot& b, bool closeStandardStreams) {
         }
     }
     env.push_back("NOTIFY_SOCKET=" + b.notify->path());
+    env.insert(env.end(), b.extraEnv.begin(), b.extraEnv.end());
     std::vector<char*> envp;
     for (std::string& e : env) {
         envp.push_back(e.data());

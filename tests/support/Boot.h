@@ -21,6 +21,7 @@ struct Boot {
     std::chrono::steady_clock::time_point started;
     pid_t pid = -1;
     std::unique_ptr<NotifyListener> notify;
+    std::vector<std::string> extraEnv;  // "NAME=value", added at the start
 
     // Milliseconds from the start to t.
     long msAt(std::chrono::steady_clock::time_point t) const;

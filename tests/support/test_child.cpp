@@ -6,6 +6,7 @@
 //   sleep MS          sleep MS milliseconds, exit 0
 //   args FILE ...     write each further argument to FILE, one a line, exit 0
 //   fds FILE          write the open descriptors (POSIX) to FILE, one a line, exit 0
+//   env FILE          write the environment to FILE, one variable a line, exit 0
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include <thread>
 
 #include "ChildActions.h"
+
+extern char** environ;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -53,6 +56,13 @@ int main(int argc, char** argv) {
         // Listed before the output file is opened, so that it is not among them.
         const std::string listing = testsupport::openDescriptors();
         std::ofstream(argv[2]) << listing;
+        return 0;
+    }
+    if (what == "env" && argc > 2) {
+        std::ofstream out(std::filesystem::u8path(argv[2]), std::ios::binary);
+        for (char** e = environ; *e != nullptr; ++e) {
+            out << *e << '\n';
+        }
         return 0;
     }
     return 100;

@@ -1,0 +1,121 @@
+# A private systemd, booted as PID 1 of its own namespaces on this machine, on
+# a throw-away overlay of the host's root: the host's files are read, never
+# written. Source this file, then box_start; box_stop runs on exit, also when
+# a scenario fails or is interrupted, and leaves no mount, cgroup folder or
+# process behind.
+#   box_start          boots the box and waits until it is running
+#   box NAME ARGS...   runs a command inside
+#   box_put FILE PATH  copies a host file into the box
+#   box_skip_unless_able  exits 77 (skipped), saying why, where no box can run
+
+BOX_NAME=orvel-box-$$
+BOX_WORK=
+BOX_NSPAWN=
+BOX_PID1=
+BOX_CGROUPS=()
+
+box_skip_unless_able() {
+  local why=
+  if [ "$(id -u)" -ne 0 ]; then why="not root"
+  elif ! command -v systemd-nspawn >/dev/null; then why="no systemd-nspawn (Debian package systemd-container)"
+  elif ! grep -qw overlay /proc/filesystems && ! modprobe overlay 2>/dev/null; then why="no overlay file system"
+  elif [ ! -w /sys/fs/cgroup ] && [ ! -w /sys/fs/cgroup/unified ]; then why="cgroups are read-only"
+  fi
+  if [ -n "$why" ]; then
+    echo "SKIPPED: this machine cannot host a private systemd: $why"
+    exit 77
+  fi
+}
+
+# nspawn puts the box's cgroups below the caller's own, so the caller first
+# moves into folders of its own in every hierarchy it may write.
+box_enter_cgroups() {
+  local h
+  for h in /sys/fs/cgroup/*/ /sys/fs/cgroup/; do
+    [ -w "$h/cgroup.procs" ] || continue
+    case "$h" in */cpuset/) continue ;; esac  # needs its cpus and mems set first
+    [ -f "$h/cgroup.procs" ] || continue
+    mkdir -p "$h$BOX_NAME" 2>/dev/null || continue
+    if echo $$ >"$h$BOX_NAME/cgroup.procs" 2>/dev/null; then
+      BOX_CGROUPS+=("$h")
+    else
+      rmdir "$h$BOX_NAME"
+    fi
+  done
+}
+
+box_leave_cgroups() {
+  local h d
+  for h in "${BOX_CGROUPS[@]}"; do
+    echo $$ >"$h/cgroup.procs" 2>/dev/null || true
+    for d in $(find "$h$BOX_NAME" -depth -type d 2>/dev/null); do rmdir "$d" 2>/dev/null || true; done
+  done
+  BOX_CGROUPS=()
+}
+
+box_start() {
+  BOX_WORK=$(mktemp -d /tmp/orvel-box.XXXXXX)
+  trap box_stop EXIT
+  trap 'exit 130' INT TERM
+  box_enter_cgroups
+  # The mounts live in a private mount namespace: they vanish with it.
+  unshare --mount --propagation private bash -c '
+    set -e
+    w=$1
+    mkdir -p "$w/lower" "$w/rw" "$w/root"
+    mount --bind / "$w/lower"
+    mount -o remount,bind,ro "$w/lower"
+    mount -t tmpfs tmpfs "$w/rw"
+    mkdir -p "$w/rw/upper" "$w/rw/work"
+    mount -t overlay overlay -o "lowerdir=$w/lower,upperdir=$w/rw/upper,workdir=$w/rw/work" "$w/root"
+    exec systemd-nspawn -D "$w/root" --register=no --keep-unit --private-network --link-journal=no \
+      --console=pipe --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" \
+    </dev/null >"$BOX_WORK/console.log" 2>&1 &
+  BOX_NSPAWN=$!
+  local i
+  for i in $(seq 1 200); do
+    BOX_PID1=$(pgrep -P "$BOX_NSPAWN" -x systemd | head -1 || true)
+    [ -n "$BOX_PID1" ] && break
+    kill -0 "$BOX_NSPAWN" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -z "$BOX_PID1" ]; then
+    echo "box: systemd did not start; its console:"; cat "$BOX_WORK/console.log"
+    return 1
+  fi
+  # Until PID 1 has opened its private socket, systemctl cannot reach it.
+  local state=
+  for i in $(seq 1 300); do
+    state=$(timeout 60 nsenter -t "$BOX_PID1" -a systemctl is-system-running --wait 2>&1 || true)
+    case "$state" in *"Failed to connect"*) sleep 0.05 ;; *) break ;; esac
+  done
+  if [ "$state" != running ]; then
+    echo "box: system state '$state'"; box systemctl --failed --no-pager || true
+    return 1
+  fi
+  # This machine's image forbids starting and stopping services from
+  # maintainer scripts; the box must not, as a real host would not.
+  box rm -f /usr/sbin/policy-rc.d
+}
+
+box() { nsenter -t "$BOX_PID1" -a "$@"; }
+
+box_put() { box sh -c 'cat >"$1"' put "$2" <"$1"; }
+
+box_stop() {
+  local status=$?
+  if [ -n "$BOX_NSPAWN" ] && kill -0 "$BOX_NSPAWN" 2>/dev/null; then
+    kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
+    local i
+    for i in $(seq 1 100); do kill -0 "$BOX_NSPAWN" 2>/dev/null || break; sleep 0.1; done
+    kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # the second one ends it at once
+    for i in $(seq 1 50); do kill -0 "$BOX_NSPAWN" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$BOX_NSPAWN" 2>/dev/null || true
+  fi
+  wait "$BOX_NSPAWN" 2>/dev/null || true
+  BOX_NSPAWN=
+  box_leave_cgroups
+  [ -n "$BOX_WORK" ] && rm -rf "$BOX_WORK"
+  BOX_WORK=
+  exit "$status"
+}
