@@ -1,7 +1,12 @@
+// log4cplus's headers define NOSERVICE, NONLS and more before including
+// <windows.h> themselves, which would hide what this file needs.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <log4cplus/consoleappender.h>
 #include <log4cplus/layout.h>
+#include <log4cplus/nteventlogappender.h>
+#include <log4cplus/spi/loggingevent.h>
 
 #include <cstdio>
 #include <memory>
@@ -41,7 +46,9 @@ std::string toAnsi(const std::wstring& wide) {
 }  // namespace
 
 std::string appenderFileName(const std::string& utf8Path) {
-    if (isAscii(utf8Path)) {
+    // Where the executable's manifest has made UTF-8 the ANSI code page
+    // (Windows 10 1903 and later), narrow names are read as UTF-8.
+    if (isAscii(utf8Path) || GetACP() == CP_UTF8) {
         return utf8Path;
     }
     const std::wstring wide = widen(utf8Path);
@@ -61,15 +68,36 @@ std::string appenderFileName(const std::string& utf8Path) {
     return toAnsi(std::wstring(buf.data(), n) + wide.substr(cut));
 }
 
+namespace {
+
+// The event source the installer registers, with ventrix.exe's message table.
+const char* const kEventSource = "quendra_launcher";
+
+// The Application event log, where a service's operator looks: it has no
+// console. Set while the log system is started.
+log4cplus::SharedAppenderPtr g_eventLog;
+
+}  // namespace
+
 std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& /*processName*/, const char* pattern) {
     log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
     console->setLayout(std::make_unique<log4cplus::PatternLayout>(pattern));
-    return {console};
+
+    // Only failures go there: ERROR records, and the log system's own warning.
+    // The event carries its time, level and source already.
+    g_eventLog = new log4cplus::NTEventLogAppender("", "Application", kEventSource);
+    g_eventLog->setThreshold(log4cplus::WARN_LOG_LEVEL);
+    g_eventLog->setLayout(std::make_unique<log4cplus::PatternLayout>("%m"));
+    return {console, g_eventLog};
 }
 
 void warnOperator(const std::string& text) {
     (void)std::fprintf(stderr, "%s\n", text.c_str());
     (void)std::fflush(stderr);
+    if (g_eventLog) {
+        g_eventLog->doAppend(
+            log4cplus::spi::InternalLoggingEvent("", log4cplus::WARN_LOG_LEVEL, text, __FILE__, __LINE__, ""));
+    }
 }
 
 }  // namespace orvel_public::detail
