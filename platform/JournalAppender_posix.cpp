@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <syslog.h>
@@ -44,13 +45,20 @@ bool send(const std::vector<std::string>& fields) {
 bool standardErrorIsJournal() {
     // "<device>:<inode>" of the stream systemd connected; standard error may
     // since have been redirected elsewhere, so it must still be that stream.
-    const char* stream = std::getenv("JOURNAL_STREAM");
+    // Read once, while the log system starts and no other thread runs yet.
+    const char* stream = std::getenv("JOURNAL_STREAM");  // NOLINT(concurrency-mt-unsafe)
     if (stream == nullptr) {
         return false;
     }
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long device = std::strtoull(stream, &end, 10);
+    if (errno != 0 || end == stream || *end != ':') {
+        return false;
+    }
+    const char* inodeText = end + 1;
+    const unsigned long long inode = std::strtoull(inodeText, &end, 10);
+    if (errno != 0 || end == inodeText || *end != '\0') {
         return false;
     }
     struct stat st {};
