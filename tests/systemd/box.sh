@@ -83,11 +83,15 @@ box_start() {
     echo "box: systemd did not start; its console:"; cat "$BOX_WORK/console.log"
     return 1
   fi
-  # Until PID 1 has opened its private socket, systemctl cannot reach it.
-  local state=
-  for i in $(seq 1 300); do
+  # Until PID 1 has opened its private socket, systemctl cannot reach it;
+  # until it has created /run/systemd/system, systemctl says "offline" (seen
+  # on a loaded machine). Both pass: ask again until the deadline.
+  local state= deadline=$((SECONDS + 60))
+  while :; do
     state=$(timeout 60 nsenter -t "$BOX_PID1" -a systemctl is-system-running --wait 2>&1 || true)
-    case "$state" in *"Failed to connect"*) sleep 0.05 ;; *) break ;; esac
+    case "$state" in *"Failed to connect"* | offline*) ;; *) break ;; esac
+    [ "$SECONDS" -lt "$deadline" ] || break
+    sleep 0.05
   done
   if [ "$state" != running ]; then
     echo "box: system state '$state'"; box systemctl --failed --no-pager || true
