@@ -209,8 +209,13 @@ TEST_F(ScmPosixTest, TableWithoutANamedServiceIsRefused) {
     EXPECT_EQ(RegisterServiceCtrlHandlerW(kName, nullptr), nullptr);
 }
 
-TEST_F(ScmPosixTest, ReportsAreNotifiedToSystemd) {
-    testsupport::NotifyListener listener(testsupport::utf8Of(testsupport::freshDir("notify") / "sock"));
+class ScmPosixNotifyTest : public ScmPosixTest, public ::testing::WithParamInterface<bool> {};
+
+// systemd names a path; a name after '@' is in the abstract namespace.
+TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
+    testsupport::NotifyListener listener(GetParam()
+                                             ? "@orvel-notify-" + std::to_string(getpid())
+                                             : testsupport::utf8Of(testsupport::freshDir("notify") / "sock"));
     setenv("NOTIFY_SOCKET", listener.path().c_str(), 1);
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_START_PENDING);
@@ -223,10 +228,15 @@ TEST_F(ScmPosixTest, ReportsAreNotifiedToSystemd) {
     for (const testsupport::Notification& n : listener.collect(200ms)) {
         messages.push_back(n.message);
     }
-    EXPECT_EQ(messages, (std::vector<std::string>{"STATUS=Service starting", "READY=1\nSTATUS=Service running",
-                                                  "STOPPING=1\nSTATUS=Service stop pending",
-                                                  "STATUS=Service stopped"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "STATUS=Service starting", "READY=1\nSTATUS=Service running",
+                            "STOPPING=1\nSTATUS=Service stop pending", "STATUS=Service stopped"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(ScmSocket, ScmPosixNotifyTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Abstract" : "Path";
+                         });
 
 TEST_F(ScmPosixTest, ReportsAreTakenWhenTheSocketIsMissing) {
     setenv("NOTIFY_SOCKET", "/nonexistent/notify.sock", 1);

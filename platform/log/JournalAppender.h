@@ -4,7 +4,10 @@
 
 #include <log4cplus/appender.h>
 
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace orvel_public::detail {
 
@@ -13,6 +16,9 @@ namespace orvel_public::detail {
 // socket is there to take records.
 bool standardErrorIsJournal();
 
+// An entry's fields, by name, in order.
+using JournalFields = std::vector<std::pair<const char*, std::string>>;
+
 // One journal entry a record: the message, its priority, the identifier and
 // the writing site. A record the journal does not take goes to standard error
 // in the appender's layout, so that it is never lost.
@@ -20,6 +26,7 @@ class JournalAppender : public log4cplus::Appender {
 public:
     explicit JournalAppender(std::string identifier);
     ~JournalAppender() override;
+    // Returns once the journal has read every record sent, or after a second.
     void close() override;
 
     // Sends one line of the log system's own at warning priority; false when
@@ -30,7 +37,11 @@ protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override;
 
 private:
+    bool send(const JournalFields& fields) const;
+
     std::string identifier_;
+    mutable std::mutex socketLock_;
+    mutable int socket_ = -1;  // connected to the journal at the first record
 };
 
 }  // namespace orvel_public::detail

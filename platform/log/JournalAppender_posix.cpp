@@ -1,18 +1,22 @@
 #include <errno.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
-// The writing site is the record's, not this file's.
-#define SD_JOURNAL_SUPPRESS_LOCATION
-#include <systemd/sd-journal.h>
 
 #include <log4cplus/spi/loggingevent.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,6 +26,8 @@ namespace orvel_public::detail {
 
 namespace {
 
+const char* const kJournalSocket = "/run/systemd/journal/socket";
+
 int priorityOf(log4cplus::LogLevel level) {
     if (level >= log4cplus::FATAL_LOG_LEVEL) return LOG_CRIT;
     if (level >= log4cplus::ERROR_LOG_LEVEL) return LOG_ERR;
@@ -30,15 +36,35 @@ int priorityOf(log4cplus::LogLevel level) {
     return LOG_DEBUG;
 }
 
-// Fields go as they are: a message of several lines stays one entry.
-bool send(const std::vector<std::string>& fields) {
-    std::vector<iovec> iov;
-    iov.reserve(fields.size());
-    for (const std::string& f : fields) {
-        iov.push_back({const_cast<char*>(f.data()), f.size()});
+// One entry in the journal's native protocol, which systemd documents as
+// stable for programs that do not link libsystemd (linking it would load six
+// more libraries at every start): "NAME=value\n", or, for a value of several
+// lines, "NAME\n", its length as 64-bit little-endian, the value and "\n", so
+// that a message of several lines stays one entry.
+std::string entryOf(const JournalFields& fields) {
+    std::string entry;
+    for (const auto& [name, value] : fields) {
+        entry += name;
+        if (value.find('\n') == std::string::npos) {
+            entry += '=';
+        } else {
+            entry += '\n';
+            uint64_t size = value.size();
+            for (int i = 0; i < 8; ++i, size >>= 8) {
+                entry += static_cast<char>(size & 0xff);
+            }
+        }
+        entry += value;
+        entry += '\n';
     }
-    return sd_journal_sendv(iov.data(), static_cast<int>(iov.size())) >= 0;
+    return entry;
 }
+
+// How long the log system waits, as it stops, for the journal to take what
+// was sent: a record read after the process has ended can no longer be told
+// apart as the unit's.
+constexpr std::chrono::milliseconds kDrainLimit(1000);
+constexpr std::chrono::milliseconds kDrainStep(1);
 
 }  // namespace
 
@@ -65,31 +91,73 @@ bool standardErrorIsJournal() {
     if (fstat(2, &st) != 0 || st.st_dev != device || st.st_ino != inode) {
         return false;
     }
-    // sd_journal_sendv() drops records without a word when the journal's
-    // socket is missing, so records go there only when it is present.
-    return access("/run/systemd/journal/socket", W_OK) == 0;
+    // Where the journal's socket is missing, records must stay on standard
+    // error, as text.
+    return access(kJournalSocket, W_OK) == 0;
 }
 
 JournalAppender::JournalAppender(std::string identifier) : identifier_(std::move(identifier)) {}
 
-JournalAppender::~JournalAppender() { destructorImpl(); }
+JournalAppender::~JournalAppender() {
+    destructorImpl();
+    if (socket_ >= 0) {
+        ::close(socket_);
+    }
+}
 
-void JournalAppender::close() { closed = true; }
+void JournalAppender::close() {
+    // The journal reads its socket when it gets to it, and learns the sender's
+    // unit from the sender's process: wait until it has read every record,
+    // within a bound, before the process may end.
+    std::lock_guard<std::mutex> held(socketLock_);
+    closed = true;
+    for (auto waited = std::chrono::milliseconds(0); socket_ >= 0 && waited < kDrainLimit;
+         waited += kDrainStep) {
+        int queued = 0;
+        if (ioctl(socket_, SIOCOUTQ, &queued) != 0 || queued == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(kDrainStep);
+    }
+}
+
+// One datagram an entry, on one socket for the process's life. An entry too
+// large for one (EMSGSIZE), or any failure, leaves it to the caller to write
+// it elsewhere. Ours are a few hundred bytes.
+bool JournalAppender::send(const JournalFields& fields) const {
+    const std::string entry = entryOf(fields);
+    std::lock_guard<std::mutex> held(socketLock_);
+    if (socket_ < 0) {
+        socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (socket_ < 0) {
+            return false;
+        }
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, kJournalSocket, sizeof address.sun_path - 1);
+        if (connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(socket_);
+            socket_ = -1;
+            return false;
+        }
+    }
+    return ::send(socket_, entry.data(), entry.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(entry.size());
+}
 
 bool JournalAppender::sendWarning(const std::string& text) const {
     return send(
-        {"MESSAGE=" + text, "PRIORITY=" + std::to_string(LOG_WARNING), "SYSLOG_IDENTIFIER=" + identifier_});
+        {{"MESSAGE", text}, {"PRIORITY", std::to_string(LOG_WARNING)}, {"SYSLOG_IDENTIFIER", identifier_}});
 }
 
 void JournalAppender::append(const log4cplus::spi::InternalLoggingEvent& event) {
     const bool sent = send({
-        "MESSAGE=" + event.getMessage(),
-        "PRIORITY=" + std::to_string(priorityOf(event.getLogLevel())),
-        "SYSLOG_IDENTIFIER=" + identifier_,
-        "CODE_FILE=" + event.getFile(),
-        "CODE_LINE=" + std::to_string(event.getLine()),
-        "CODE_FUNC=" + event.getFunction(),
-        "TID=" + event.getThread2(),
+        {"MESSAGE", event.getMessage()},
+        {"PRIORITY", std::to_string(priorityOf(event.getLogLevel()))},
+        {"SYSLOG_IDENTIFIER", identifier_},
+        {"CODE_FILE", event.getFile()},
+        {"CODE_LINE", std::to_string(event.getLine())},
+        {"CODE_FUNC", event.getFunction()},
+        {"TID", event.getThread2()},
     });
     if (!sent) {
         std::ostringstream line;

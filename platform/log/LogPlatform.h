@@ -21,6 +21,11 @@ std::string appenderFileName(const std::string& utf8Path);
 // pattern.
 std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
 
+// Lets go of what streamAppenders made. Called as the log system stops, while
+// log4cplus is whole: linked in, it is torn down before this file's objects at
+// exit, and an appender destroyed after it brings it back with a complaint.
+void releaseStreamAppenders();
+
 // Tells the operator, where they look first, a failure of the log system's own.
 void warnOperator(const std::string& text);
 

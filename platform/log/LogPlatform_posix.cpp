@@ -49,6 +49,8 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& pro
     return {appender};
 }
 
+void releaseStreamAppenders() { g_journal = nullptr; }
+
 void warnOperator(const std::string& text) {
     if (g_journal && g_journal->sendWarning(text)) {
         return;

@@ -91,6 +91,8 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& /*p
     return {console, g_eventLog};
 }
 
+void releaseStreamAppenders() { g_eventLog = nullptr; }
+
 void warnOperator(const std::string& text) {
     (void)std::fprintf(stderr, "%s\n", text.c_str());
     (void)std::fflush(stderr);

@@ -1,18 +1,18 @@
 #include "LogSystem.h"
 
 #include <log4cplus/fileappender.h>
+#include <log4cplus/helpers/loglog.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <system_error>
 
-#include "Paths.h"
 #include "LogPlatform.h"
+#include "Paths.h"
 
 namespace orvel_public {
 
@@ -27,20 +27,30 @@ std::mutex g_lifecycle;
 std::atomic<bool> g_open{false};
 log4cplus::Logger g_logger;  // set while no other thread runs yet
 
-std::unique_ptr<log4cplus::Layout> makeLayout() { return std::make_unique<log4cplus::PatternLayout>(kPattern); }
+std::unique_ptr<log4cplus::Layout> makeLayout() {
+    return std::make_unique<log4cplus::PatternLayout>(kPattern);
+}
 
 void warn(const std::string& what) {
     // The log file is what failed, so the operator must learn it elsewhere.
     detail::warnOperator("log system: " + what + "; records go to standard error only");
 }
 
-// Creates the log folder and checks that the file can be opened for
-// appending. Returns the name to give log4cplus, or "" after saying why not.
-std::string prepareLogFile(const std::string& appName, const std::string& processName) {
+// log4cplus opens the file as the appender is made, and keeps whether that
+// worked only in its stream.
+class LogFileAppender : public log4cplus::RollingFileAppender {
+public:
+    explicit LogFileAppender(const std::string& name)
+        : log4cplus::RollingFileAppender(name, kMaxFileSize, kBackups, true, false) {}
+    bool opened() const { return out.is_open(); }
+};
+
+// The log file's appender, its folder created first; null after saying why not.
+log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::string& processName) {
     const std::string binDir = detail::binaryDirectory();
     if (binDir.empty()) {
         warn("cannot find the binary directory");
-        return "";
+        return log4cplus::SharedAppenderPtr();
     }
     const char sep = detail::pathSeparator();
     const std::string root = detail::parentFolder(binDir);
@@ -51,15 +61,20 @@ std::string prepareLogFile(const std::string& appName, const std::string& proces
     std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
     if (ec) {
         warn("cannot create the log folder " + folder + ": " + ec.message());
-        return "";
+        return log4cplus::SharedAppenderPtr();
     }
-    std::string name = detail::appenderFileName(file);
-    std::ofstream probe(name, std::ios::app);
-    if (!probe) {
+    // The failure is told once, below, in the operator's words, not also in log4cplus's.
+    log4cplus::helpers::LogLog& logLog = log4cplus::helpers::getLogLog();
+    logLog.setQuietMode(true);
+    log4cplus::helpers::SharedObjectPtr<LogFileAppender> appender(
+        new LogFileAppender(detail::appenderFileName(file)));
+    logLog.setQuietMode(false);
+    if (!appender->opened()) {
         warn("cannot open the log file " + file + " for writing");
-        return "";
+        return log4cplus::SharedAppenderPtr();
     }
-    return name;
+    appender->setLayout(makeLayout());
+    return log4cplus::SharedAppenderPtr(appender.get());
 }
 
 }  // namespace
@@ -84,11 +99,7 @@ void StartLogSystem(const char* appName, const char* processName) {
         logger.addAppender(appender);
     }
 
-    const std::string fileName = prepareLogFile(app, process);
-    if (!fileName.empty()) {
-        log4cplus::SharedAppenderPtr file(
-            new log4cplus::RollingFileAppender(fileName, kMaxFileSize, kBackups, true, false));
-        file->setLayout(makeLayout());
+    if (log4cplus::SharedAppenderPtr file = openLogFile(app, process)) {
         logger.addAppender(file);
     }
 
@@ -110,6 +121,7 @@ void StopLogSystem() {
         appender->close();
     }
     g_logger.removeAllAppenders();
+    detail::releaseStreamAppenders();
 }
 
 }  // namespace orvel_public

@@ -5,11 +5,15 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
-#include <systemd/sd-daemon.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -21,8 +25,49 @@ namespace {
 // reported stopped, before leaving it to the process's exit.
 constexpr int kServiceEndGraceMs = 5000;
 
+// Where systemd takes status notifications (sd_notify(3)): the socket that
+// NOTIFY_SOCKET names, a path or, after '@', an abstract name. The protocol is
+// one datagram of "NAME=value" lines a notification, which systemd documents
+// as stable for programs that do not link libsystemd; linking it would load
+// six more libraries at every start.
+struct NotifyTarget {
+    sockaddr_un address{};
+    socklen_t length = 0;  // 0: not started by systemd, or an unusable name
+};
+
+NotifyTarget notifyTargetFromEnvironment() {
+    NotifyTarget target;
+    // Read while no other thread of the process runs yet.
+    const char* name = std::getenv("NOTIFY_SOCKET");  // NOLINT(concurrency-mt-unsafe)
+    const size_t size = name != nullptr ? std::strlen(name) : 0;
+    if (size < 2 || size > sizeof target.address.sun_path || (name[0] != '/' && name[0] != '@')) {
+        return target;
+    }
+    target.address.sun_family = AF_UNIX;
+    std::memcpy(target.address.sun_path, name, size);
+    if (name[0] == '@') {
+        target.address.sun_path[0] = '\0';
+    }
+    target.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size);
+    return target;
+}
+
+void notifySystemd(const NotifyTarget& target, const char* message) {
+    if (target.length == 0) {
+        return;
+    }
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    (void)sendto(fd, message, std::strlen(message), MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&target.address), target.length);
+    close(fd);
+}
+
 struct Dispatcher {
     std::mutex lock;
+    NotifyTarget notifyTarget;
     LPHANDLER_FUNCTION handler = nullptr;
     DWORD acceptedControls = 0;
     bool stoppedReported = false;
@@ -42,7 +87,6 @@ void wake(Dispatcher& d) {
         (void)!write(d.wakeFd, &one, sizeof one);
     }
 }
-
 
 const char* notificationFor(DWORD state) {
     switch (state) {
@@ -112,6 +156,7 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
         d.serviceEnded = false;
         d.pendingStops = 0;
         d.wakeFd = wakeFd;
+        d.notifyTarget = notifyTargetFromEnvironment();
     }
 
     const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
@@ -132,8 +177,8 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
         }
         int timeoutMs = -1;
         if (graceEnd != std::chrono::steady_clock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd -
-                                                                                    std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                graceEnd - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 break;
             }
@@ -192,8 +237,9 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpS
     // Sent before the dispatcher learns of it: once stopped is known, the
     // process may end. Without NOTIFY_SOCKET, or on a socket error, the
     // notification simply is not sent; the record is taken all the same.
+    // The target is written before the service thread exists and never after.
     if (const char* message = notificationFor(lpServiceStatus->dwCurrentState)) {
-        (void)sd_notify(0, message);
+        notifySystemd(d.notifyTarget, message);
     }
     {
         std::lock_guard<std::mutex> held(d.lock);

@@ -34,8 +34,13 @@ LogCapture::LogCapture() : appender_(new Appender) {
 }
 
 LogCapture::~LogCapture() {
+    // A stopped log system has let go of every appender; a capture kept until
+    // the process exits may outlive the logger itself.
     bool ok = false;
-    orvel_public::getLogger(ok).removeAppender(appender_);
+    log4cplus::Logger& logger = orvel_public::getLogger(ok);
+    if (ok) {
+        logger.removeAppender(appender_);
+    }
 }
 
 std::vector<Record> LogCapture::records() const { return static_cast<Appender&>(*appender_).records(); }
@@ -43,7 +48,9 @@ std::vector<Record> LogCapture::records() const { return static_cast<Appender&>(
 std::vector<std::string> LogCapture::lines() const {
     std::vector<std::string> out;
     for (const Record& r : records()) {
-        out.push_back((r.level == log4cplus::ERROR_LOG_LEVEL ? "ERROR " : r.level == log4cplus::INFO_LOG_LEVEL ? "INFO " : "OTHER ") +
+        out.push_back((r.level == log4cplus::ERROR_LOG_LEVEL  ? "ERROR "
+                       : r.level == log4cplus::INFO_LOG_LEVEL ? "INFO "
+                                                              : "OTHER ") +
                       r.message);
     }
     return out;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace testsupport {
@@ -15,8 +16,13 @@ NotifyListener::NotifyListener(const std::string& path) : path_(path), fd_(-1) {
     fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const size_t size = std::min(path.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, path.data(), size);
+    if (path[0] == '@') {
+        addr.sun_path[0] = '\0';  // an abstract name, as systemd may give one
+    }
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr),
+             static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size)) != 0) {
         close(fd_);
         fd_ = -1;
     }
@@ -32,7 +38,8 @@ NotifyListener::~NotifyListener() {
 std::vector<Notification> NotifyListener::collect(std::chrono::milliseconds wait) {
     const auto until = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         pollfd p{fd_, POLLIN, 0};
         if (fd_ < 0 || poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count()))) <= 0) {
             return got_;
