@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -135,6 +136,26 @@ TEST_F(ScmPosixTest, DispatcherReturnsOnceStoppedIsReportedAndTheServiceHasEnded
         ended = true;
     }));
     EXPECT_TRUE(ended);
+}
+
+long threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Between events the dispatcher sleeps in poll: half a second of a service
+// that does nothing costs its thread next to no CPU time, where one that
+// left its wake-up unread would spin all along.
+TEST_F(ScmPosixTest, DispatcherSleepsWhileNothingHappens) {
+    const long before = threadCpuMs();
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_START_PENDING);
+        report(SERVICE_RUNNING);
+        std::this_thread::sleep_for(500ms);
+        report(SERVICE_STOPPED);
+    }));
+    EXPECT_LT(threadCpuMs() - before, 100);
 }
 
 int openDescriptorCount() {

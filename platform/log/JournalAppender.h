@@ -11,10 +11,13 @@
 
 namespace orvel_public::detail {
 
-// True when standard error is connected to the journal, as systemd says
-// through JOURNAL_STREAM for the services it starts, and the journal's own
-// socket is there to take records.
-bool standardErrorIsJournal();
+// The journal's socket for native-protocol entries.
+extern const char* const kJournalSocket;
+
+// True when descriptor fd is the stream that systemd connected to the
+// journal, as JOURNAL_STREAM says for the services it starts, and the
+// journal's socket at socketPath is there to take records.
+bool streamIsJournal(int fd, const std::string& socketPath = kJournalSocket);
 
 // An entry's fields, by name, in order.
 using JournalFields = std::vector<std::pair<const char*, std::string>>;
@@ -24,7 +27,7 @@ using JournalFields = std::vector<std::pair<const char*, std::string>>;
 // in the appender's layout, so that it is never lost.
 class JournalAppender : public log4cplus::Appender {
 public:
-    explicit JournalAppender(std::string identifier);
+    explicit JournalAppender(std::string identifier, std::string socketPath = kJournalSocket);
     ~JournalAppender() override;
     // Returns once the journal has read every record sent, or after a second.
     void close() override;
@@ -38,10 +41,12 @@ protected:
 
 private:
     bool send(const JournalFields& fields) const;
+    bool connectLocked() const;
 
     std::string identifier_;
+    std::string socketPath_;
     mutable std::mutex socketLock_;
-    mutable int socket_ = -1;  // connected to the journal at the first record
+    mutable int socket_ = -1;  // connected to the journal at the first record, and again after it restarted
 };
 
 }  // namespace orvel_public::detail

@@ -24,9 +24,9 @@
 
 namespace orvel_public::detail {
 
-namespace {
-
 const char* const kJournalSocket = "/run/systemd/journal/socket";
+
+namespace {
 
 int priorityOf(log4cplus::LogLevel level) {
     if (level >= log4cplus::FATAL_LOG_LEVEL) return LOG_CRIT;
@@ -68,8 +68,8 @@ constexpr std::chrono::milliseconds kDrainStep(1);
 
 }  // namespace
 
-bool standardErrorIsJournal() {
-    // "<device>:<inode>" of the stream systemd connected; standard error may
+bool streamIsJournal(int fd, const std::string& socketPath) {
+    // "<device>:<inode>" of the stream systemd connected; the descriptor may
     // since have been redirected elsewhere, so it must still be that stream.
     // Read once, while the log system starts and no other thread runs yet.
     const char* stream = std::getenv("JOURNAL_STREAM");  // NOLINT(concurrency-mt-unsafe)
@@ -88,15 +88,16 @@ bool standardErrorIsJournal() {
         return false;
     }
     struct stat st {};
-    if (fstat(2, &st) != 0 || st.st_dev != device || st.st_ino != inode) {
+    if (fstat(fd, &st) != 0 || st.st_dev != device || st.st_ino != inode) {
         return false;
     }
-    // Where the journal's socket is missing, records must stay on standard
-    // error, as text.
-    return access(kJournalSocket, W_OK) == 0;
+    // Where the journal's socket is missing, records must stay on the
+    // stream, as text.
+    return access(socketPath.c_str(), W_OK) == 0;
 }
 
-JournalAppender::JournalAppender(std::string identifier) : identifier_(std::move(identifier)) {}
+JournalAppender::JournalAppender(std::string identifier, std::string socketPath)
+    : identifier_(std::move(identifier)), socketPath_(std::move(socketPath)) {}
 
 JournalAppender::~JournalAppender() {
     destructorImpl();
@@ -121,27 +122,44 @@ void JournalAppender::close() {
     }
 }
 
-// One datagram an entry, on one socket for the process's life. An entry too
-// large for one (EMSGSIZE), or any failure, leaves it to the caller to write
-// it elsewhere. Ours are a few hundred bytes.
+bool JournalAppender::connectLocked() const {
+    socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socket_ < 0) {
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath_.c_str(), sizeof address.sun_path - 1);
+    if (connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(socket_);
+        socket_ = -1;
+        return false;
+    }
+    return true;
+}
+
+// One datagram an entry, on one connected socket. An entry too large for one
+// (EMSGSIZE), or any other failure, leaves it to the caller to write it
+// elsewhere; ours are a few hundred bytes.
 bool JournalAppender::send(const JournalFields& fields) const {
     const std::string entry = entryOf(fields);
     std::lock_guard<std::mutex> held(socketLock_);
-    if (socket_ < 0) {
-        socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (socket_ < 0) {
+    // A journal that restarted listens on a new socket at the same path,
+    // and the old connection is refused: connect again once, and resend.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (socket_ < 0 && !connectLocked()) {
             return false;
         }
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, kJournalSocket, sizeof address.sun_path - 1);
-        if (connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(socket_);
-            socket_ = -1;
+        if (::send(socket_, entry.data(), entry.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(entry.size())) {
+            return true;
+        }
+        if (errno != ECONNREFUSED && errno != ENOTCONN && errno != ECONNRESET) {
             return false;
         }
+        ::close(socket_);
+        socket_ = -1;
     }
-    return ::send(socket_, entry.data(), entry.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(entry.size());
+    return false;
 }
 
 bool JournalAppender::sendWarning(const std::string& text) const {

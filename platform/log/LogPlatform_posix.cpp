@@ -38,7 +38,7 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& pro
     // one entry with its priority, so that `journalctl -p err` shows exactly
     // the failures. Anywhere else records are written as text.
     log4cplus::SharedAppenderPtr appender;
-    if (standardErrorIsJournal()) {
+    if (streamIsJournal(2)) {
         g_journal = new JournalAppender(processName);
         appender = log4cplus::SharedAppenderPtr(g_journal.get());
     } else {
