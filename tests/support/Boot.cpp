@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,14 +100,21 @@ int waitExit(Boot& b, std::chrono::seconds limit) {
     }
     const auto until = Clock::now() + limit;
     int status = 0;
+    rusage usage{};
+    const auto cpuOf = [&usage] {
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000L +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000L;
+    };
     while (Clock::now() < until) {
-        if (waitpid(b.pid, &status, WNOHANG) == b.pid) {
+        if (wait4(b.pid, &status, WNOHANG, &usage) == b.pid) {
+            b.cpuMs = cpuOf();
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         b.notify->collect(50ms);
     }
     kill(b.pid, SIGKILL);
-    waitpid(b.pid, &status, 0);
+    wait4(b.pid, &status, 0, &usage);
+    b.cpuMs = cpuOf();
     return -1;
 }
 

@@ -22,6 +22,7 @@ struct Boot {
     pid_t pid = -1;
     std::unique_ptr<NotifyListener> notify;
     std::vector<std::string> extraEnv;  // "NAME=value", added at the start
+    long cpuMs = -1;                    // user and system time of the whole run, once it has ended
 
     // Milliseconds from the start to t.
     long msAt(std::chrono::steady_clock::time_point t) const;
@@ -40,7 +41,8 @@ Boot prepareBoot(const std::string& name, const std::string& plan, bool withCont
 // output.txt, or with standard input, output and error closed.
 void startBoot(Boot& b, bool closeStandardStreams = false);
 
-// The exit status, or -1 when it had not ended within the limit (it is then killed).
+// The exit status, or -1 when it had not ended within the limit (it is then
+// killed); sets cpuMs.
 int waitExit(Boot& b, std::chrono::seconds limit);
 
 std::vector<std::string> messagesOf(const std::vector<Notification>& ns);
