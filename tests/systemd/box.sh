@@ -6,10 +6,14 @@
 #   box_start          boots the box and waits until it is running
 #   box NAME ARGS...   runs a command inside
 #   box_put FILE PATH  copies a host file into the box
+#   box_poweroff       shuts the box down in order, as a host's poweroff does
 #   box_skip_unless_able  exits 77 (skipped), saying why, where no box can run
+# $BOX_OUT on the host is /var/lib/box-out in the box: what is written there
+# outlives the box's shutdown.
 
 BOX_NAME=orvel-box-$$
 BOX_WORK=
+BOX_OUT=
 BOX_NSPAWN=
 BOX_PID1=
 BOX_CGROUPS=()
@@ -55,6 +59,8 @@ box_leave_cgroups() {
 
 box_start() {
   BOX_WORK=$(mktemp -d /tmp/orvel-box.XXXXXX)
+  BOX_OUT=$BOX_WORK/out
+  mkdir -p "$BOX_OUT"
   trap box_stop EXIT
   trap 'exit 130' INT TERM
   box_enter_cgroups
@@ -69,7 +75,7 @@ box_start() {
     mkdir -p "$w/rw/upper" "$w/rw/work"
     mount -t overlay overlay -o "lowerdir=$w/lower,upperdir=$w/rw/upper,workdir=$w/rw/work" "$w/root"
     exec systemd-nspawn -D "$w/root" --register=no --keep-unit --private-network --link-journal=no \
-      --console=pipe --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" \
+      --console=pipe --bind="$w/out:/var/lib/box-out" --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" \
     </dev/null >"$BOX_WORK/console.log" 2>&1 &
   BOX_NSPAWN=$!
   local i
@@ -106,12 +112,20 @@ box() { nsenter -t "$BOX_PID1" -a "$@"; }
 
 box_put() { box sh -c 'cat >"$1"' put "$2" <"$1"; }
 
+# Returns once the box is off, or 10 s after asking; 1 when it was not off by then.
+box_poweroff() {
+  [ -n "$BOX_NSPAWN" ] || return 0
+  kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
+  local i
+  for i in $(seq 1 100); do kill -0 "$BOX_NSPAWN" 2>/dev/null || return 0; sleep 0.1; done
+  return 1
+}
+
 box_stop() {
   local status=$?
   if [ -n "$BOX_NSPAWN" ] && kill -0 "$BOX_NSPAWN" 2>/dev/null; then
-    kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
+    box_poweroff || true
     local i
-    for i in $(seq 1 100); do kill -0 "$BOX_NSPAWN" 2>/dev/null || break; sleep 0.1; done
     kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # the second one ends it at once
     for i in $(seq 1 50); do kill -0 "$BOX_NSPAWN" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$BOX_NSPAWN" 2>/dev/null || true
