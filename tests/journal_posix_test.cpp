@@ -8,9 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <log4cplus/config.hxx>
 #include <log4cplus/layout.h>
 #include <log4cplus/spi/loggingevent.h>
+#include <log4cplus/config.hxx>
 
 #include <chrono>
 #include <cstdint>
@@ -120,9 +120,12 @@ protected:
     void TearDown() override { appender_->close(); }
 
     log4cplus::spi::InternalLoggingEvent event(log4cplus::LogLevel level, const std::string& message) {
-        return log4cplus::spi::InternalLoggingEvent("ventrix", level, message, "MainWindows.cpp", 42, "void f()");
+        return log4cplus::spi::InternalLoggingEvent("ventrix", level, message, "MainWindows.cpp", 42,
+                                                    "void f()");
     }
-    void log(log4cplus::LogLevel level, const std::string& message) { appender_->doAppend(event(level, message)); }
+    void log(log4cplus::LogLevel level, const std::string& message) {
+        appender_->doAppend(event(level, message));
+    }
     // What log writes to standard error instead of the journal.
     std::string logToStandardError(log4cplus::LogLevel level, const std::string& message) {
         ::testing::internal::CaptureStderr();
@@ -137,8 +140,9 @@ protected:
 
 TEST_F(JournalTest, EachLevelHasItsSyslogPriority) {
     const std::vector<std::pair<log4cplus::LogLevel, const char*>> table = {
-        {log4cplus::TRACE_LOG_LEVEL, "7"}, {log4cplus::DEBUG_LOG_LEVEL, "7"}, {log4cplus::INFO_LOG_LEVEL, "6"},
-        {log4cplus::WARN_LOG_LEVEL, "4"},  {log4cplus::ERROR_LOG_LEVEL, "3"}, {log4cplus::FATAL_LOG_LEVEL, "2"}};
+        {log4cplus::TRACE_LOG_LEVEL, "7"}, {log4cplus::DEBUG_LOG_LEVEL, "7"},
+        {log4cplus::INFO_LOG_LEVEL, "6"},  {log4cplus::WARN_LOG_LEVEL, "4"},
+        {log4cplus::ERROR_LOG_LEVEL, "3"}, {log4cplus::FATAL_LOG_LEVEL, "2"}};
     for (const auto& [level, priority] : table) {
         log(level, "at a level");
         const auto got = journal_->entries();
@@ -151,17 +155,16 @@ TEST_F(JournalTest, AnEntryCarriesTheRecordAndItsWritingSite) {
     const auto record = event(log4cplus::ERROR_LOG_LEVEL, "doStart(): 启动系统失败");
     appender_->doAppend(record);
     ASSERT_TRUE(appender_->sendWarning("log system: cannot open the log file"));
-    EXPECT_EQ(journal_->entries(), (std::vector<Fields>{
-                                       {{"MESSAGE", "doStart(): 启动系统失败"},
-                                        {"PRIORITY", "3"},
-                                        {"SYSLOG_IDENTIFIER", "ventrix"},
-                                        {"CODE_FILE", "MainWindows.cpp"},
-                                        {"CODE_LINE", "42"},
-                                        {"CODE_FUNC", "void f()"},
-                                        {"TID", record.getThread2()}},
-                                       {{"MESSAGE", "log system: cannot open the log file"},
-                                        {"PRIORITY", "4"},
-                                        {"SYSLOG_IDENTIFIER", "ventrix"}}}));
+    EXPECT_EQ(journal_->entries(), (std::vector<Fields>{{{"MESSAGE", "doStart(): 启动系统失败"},
+                                                         {"PRIORITY", "3"},
+                                                         {"SYSLOG_IDENTIFIER", "ventrix"},
+                                                         {"CODE_FILE", "MainWindows.cpp"},
+                                                         {"CODE_LINE", "42"},
+                                                         {"CODE_FUNC", "void f()"},
+                                                         {"TID", record.getThread2()}},
+                                                        {{"MESSAGE", "log system: cannot open the log file"},
+                                                         {"PRIORITY", "4"},
+                                                         {"SYSLOG_IDENTIFIER", "ventrix"}}}));
 }
 
 // A value with a line feed travels with its length, so that a record of
@@ -172,8 +175,14 @@ TEST_F(JournalTest, ValuesOfEveryLengthArriveWhole) {
         for (size_t i = 0; i < size; i += 40) v[i] = '\n';
         return v;
     };
-    const std::vector<std::string> table = {"one line", "", "\n", lines(255), lines(256), lines(4096 + 17),
-                                            "doStart(): 启动系统失败\n/opt/platform/bin/sys_ctrl\nRetrun value == 2"};
+    const std::vector<std::string> table = {
+        "one line",
+        "",
+        "\n",
+        lines(255),
+        lines(256),
+        lines(4096 + 17),
+        "doStart(): 启动系统失败\n/opt/platform/bin/sys_ctrl\nRetrun value == 2"};
     for (const std::string& message : table) {
         log(log4cplus::INFO_LOG_LEVEL, message);
         const auto got = journal_->entries();
@@ -287,7 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{"NoDevice", ":I", true, false}, StreamCase{"NoInode", "D:", true, false},
                       StreamCase{"TrailingText", "D:I0x", true, false},
                       StreamCase{"Overflow", "D:99999999999999999999999", true, false},
-                      StreamCase{"AnotherInode", "D:I1", true, false}, StreamCase{"AnotherDevice", "1D:I", true, false},
+                      StreamCase{"AnotherInode", "D:I1", true, false},
+                      StreamCase{"AnotherDevice", "1D:I", true, false},
                       StreamCase{"NoSocket", "D:I", false, false}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
 
