@@ -8,6 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include <log4cplus/layout.h>
+#include <log4cplus/spi/loggingevent.h>
+
+#include "LogFile.h"
 #include "LogMacros.h"
 #include "support/TestFiles.h"
 
@@ -39,10 +43,12 @@ TEST(LogSystemTest, RecordsLandInTheFileWithLevelAndLayout) {
 
     const std::vector<std::string> lines = readLines(file);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
         << lines[0];
     EXPECT_NE(lines[0].find(" INFO  ["), std::string::npos);
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
         << lines[1];
     EXPECT_NE(lines[1].find(" ERROR ["), std::string::npos);
     EXPECT_EQ(lines[2], "/opt/x/sys_ctrl");
@@ -156,5 +162,59 @@ TEST(LogSystemTest, RecordsFromTwoThreadsArriveWhole) {
         EXPECT_EQ(std::stoi(m[3].str()), seen[who]++);  // each writer's records in its own order
     }
 }
+
+struct RollOver {
+    const char* name;
+    int backups;
+    bool firstBackupIsAFolder;                    // one that cannot be replaced
+    std::vector<std::vector<std::string>> files;  // the file's records, then .1's, .2's ...
+};
+
+void PrintTo(const RollOver& r, std::ostream* os) { *os << r.name; }
+
+class LogFileTest : public ::testing::TestWithParam<RollOver> {};
+
+// Seven records of 60 bytes, two to a file of 100: the newest old file is
+// name.1, the oldest beyond the backups goes, and where the file cannot be
+// moved aside it keeps growing rather than lose a record.
+TEST_P(LogFileTest, RollsOverPastItsSize) {
+    const RollOver& r = GetParam();
+    const fs::path dir = testsupport::freshDir(std::string("log-file-") + r.name);
+    const fs::path file = dir / "ventrix.log";
+    if (r.firstBackupIsAFolder) {
+        fs::create_directories(dir / "ventrix.log.1");
+        testsupport::writeFile(dir / "ventrix.log.1" / "kept", "");
+    }
+    std::vector<std::string> warnings;
+    log4cplus::helpers::SharedObjectPtr<orvel_public::detail::LogFile> log(new orvel_public::detail::LogFile(
+        file, 100, r.backups, [&warnings](const std::string& w) { warnings.push_back(w); }));
+    ASSERT_TRUE(log->opened());
+    log->setLayout(std::make_unique<log4cplus::PatternLayout>("%m%n"));
+    for (int i = 0; i < 7; ++i) {
+        log->doAppend(log4cplus::spi::InternalLoggingEvent(
+            "test", log4cplus::INFO_LOG_LEVEL, "record " + std::to_string(i) + std::string(50, '.'), __FILE__,
+            __LINE__, ""));
+    }
+    log->close();
+    for (size_t n = 0; n < r.files.size(); ++n) {
+        const fs::path f = n == 0 ? file : fs::path(file.string() + "." + std::to_string(n));
+        std::vector<std::string> records;
+        for (const std::string& line : readLines(f)) records.push_back(line.substr(0, line.find('.')));
+        EXPECT_EQ(records, r.files[n]) << f;
+    }
+    EXPECT_FALSE(fs::is_regular_file(file.string() + "." + std::to_string(r.files.size())))
+        << "one old file too many";
+    EXPECT_TRUE(warnings.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Size, LogFileTest,
+    ::testing::Values(
+        RollOver{"TwoBackups", 2, false, {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}}},
+        RollOver{"BackupThatCannotBeReplaced",
+                 1,
+                 true,
+                 {{"record 0", "record 1", "record 2", "record 3", "record 4", "record 5", "record 6"}}}),
+    [](const ::testing::TestParamInfo<RollOver>& info) { return info.param.name; });
 
 }  // namespace

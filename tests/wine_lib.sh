@@ -26,3 +26,28 @@ place_sys_ctrl() {
   cp "$helpers/fake_sys_ctrl.exe" "$1/bin/sys_ctrl.exe"
   printf '%b' "$2" >"$1/bin/sys_ctrl.plan"
 }
+
+# A REG_EXPAND_SZ value as text: reg export writes it as hex(2): bytes of
+# UTF-16, over several lines.
+reg_expand_sz() {
+  rm -f "$drive_c/key.reg"
+  wine reg export "$1" 'C:\key.reg' /y >/dev/null 2>&1 || { echo "(no key)"; return; }
+  iconv -f UTF-16 -t UTF-8 "$drive_c/key.reg" | tr -d '\r' | python3 -c '
+import re, sys
+text = sys.stdin.read().replace("\\\n", "")
+m = re.search(r"^\"%s\"=hex\(2\):([0-9a-f,\s]*)$" % re.escape(sys.argv[1]), text, re.M)
+print(bytes.fromhex(m.group(1).replace(",", "").replace(" ", "")).decode("utf-16-le").rstrip("\0") if m else "(not REG_EXPAND_SZ)")' "$2"
+}
+
+# A table of an MSI as msiinfo exports it, without its three heading lines
+# and its CR line ends, sorted, columns joined by |.
+msi_rows() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4 | LC_ALL=C sort | tr '\t' '|'; }
+
+key_exists() { wine reg query "$1" >/dev/null 2>&1 && echo yes || echo no; }
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\quendra_launcher'
+
+# sys_ctrl's words as ROOT's log\BASE\ventrix.sys_ctrl.log holds them, the
+# time in each run's heading as T.
+sys_ctrl_output() {
+  unix "$1/log/BASE/ventrix.sys_ctrl.log" | sed 's/^---- [0-9-]* [0-9:.]* /---- T /'
+}

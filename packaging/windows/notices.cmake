@@ -36,7 +36,8 @@ set(text "Third-party notices for ventrix.exe
 
 ventrix.exe, the platform launcher, has these linked into its one file:
 - log4cplus ${log4cplus_version}, the logging library (Apache License 2.0 and
-  two-clause BSD licence);
+  two-clause BSD licence), built without its NT event log appender: the
+  line of include/log4cplus/config/win32.h that enables it is taken out;
 - the GCC runtime: libstdc++, libgcc and libssp (GPL 3 with the GCC Runtime
   Library Exception);
 - the MinGW-w64 runtime: its C runtime start-up code, libmingwex and

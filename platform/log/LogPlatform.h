@@ -12,14 +12,11 @@ namespace orvel_public::detail {
 // can never be given descriptor 0, 1 or 2 and receive what is meant for them.
 void reserveStandardStreams();
 
-// The narrow file name to hand to log4cplus for a UTF-8 path. log4cplus opens
-// files with narrow names, which Windows reads in the ANSI code page.
-std::string appenderFileName(const std::string& utf8Path);
-
 // The appenders for everything but the log file: standard error, or the
 // system's own log where standard error leads there. Those that write text use
 // pattern.
-std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName,
+                                                          const char* pattern);
 
 // Lets go of what streamAppenders made. Called as the log system stops, while
 // log4cplus is whole: linked in, it is torn down before this file's objects at

@@ -1,7 +1,6 @@
 #include "LogSystem.h"
 
 #include <log4cplus/fileappender.h>
-#include <log4cplus/helpers/loglog.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 
@@ -11,6 +10,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "LogFile.h"
+#include "LogFolder.h"
 #include "LogPlatform.h"
 #include "Paths.h"
 
@@ -26,6 +27,8 @@ constexpr int kBackups = 5;
 std::mutex g_lifecycle;
 std::atomic<bool> g_open{false};
 log4cplus::Logger g_logger;  // set while no other thread runs yet
+std::string g_process;       // both set at the start, under g_lifecycle
+std::string g_logFolder;     // "" where there is no log file
 
 std::unique_ptr<log4cplus::Layout> makeLayout() {
     return std::make_unique<log4cplus::PatternLayout>(kPattern);
@@ -36,17 +39,10 @@ void warn(const std::string& what) {
     detail::warnOperator("log system: " + what + "; records go to standard error only");
 }
 
-// log4cplus opens the file as the appender is made, and keeps whether that
-// worked only in its stream.
-class LogFileAppender : public log4cplus::RollingFileAppender {
-public:
-    explicit LogFileAppender(const std::string& name)
-        : log4cplus::RollingFileAppender(name, kMaxFileSize, kBackups, true, false) {}
-    bool opened() const { return out.is_open(); }
-};
-
-// The log file's appender, its folder created first; null after saying why not.
-log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::string& processName) {
+// The log file's appender, its folder created first, and that folder; null
+// after saying why not.
+log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::string& processName,
+                                         std::string& folderOut) {
     const std::string binDir = detail::binaryDirectory();
     if (binDir.empty()) {
         warn("cannot find the binary directory");
@@ -63,17 +59,14 @@ log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::
         warn("cannot create the log folder " + folder + ": " + ec.message());
         return log4cplus::SharedAppenderPtr();
     }
-    // The failure is told once, below, in the operator's words, not also in log4cplus's.
-    log4cplus::helpers::LogLog& logLog = log4cplus::helpers::getLogLog();
-    logLog.setQuietMode(true);
-    log4cplus::helpers::SharedObjectPtr<LogFileAppender> appender(
-        new LogFileAppender(detail::appenderFileName(file)));
-    logLog.setQuietMode(false);
+    log4cplus::helpers::SharedObjectPtr<detail::LogFile> appender(
+        new detail::LogFile(std::filesystem::u8path(file), kMaxFileSize, kBackups, warn));
     if (!appender->opened()) {
         warn("cannot open the log file " + file + " for writing");
         return log4cplus::SharedAppenderPtr();
     }
     appender->setLayout(makeLayout());
+    folderOut = folder;
     return log4cplus::SharedAppenderPtr(appender.get());
 }
 
@@ -99,7 +92,9 @@ void StartLogSystem(const char* appName, const char* processName) {
         logger.addAppender(appender);
     }
 
-    if (log4cplus::SharedAppenderPtr file = openLogFile(app, process)) {
+    g_process = process;
+    g_logFolder.clear();
+    if (log4cplus::SharedAppenderPtr file = openLogFile(app, process, g_logFolder)) {
         logger.addAppender(file);
     }
 
@@ -122,6 +117,19 @@ void StopLogSystem() {
     }
     g_logger.removeAllAppenders();
     detail::releaseStreamAppenders();
+    g_logFolder.clear();
 }
+
+namespace detail {
+
+std::string logFileFor(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_lifecycle);
+    if (!g_open.load() || g_logFolder.empty()) {
+        return "";
+    }
+    return g_logFolder + pathSeparator() + g_process + "." + name + ".log";
+}
+
+}  // namespace detail
 
 }  // namespace orvel_public

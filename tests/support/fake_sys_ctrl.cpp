@@ -9,6 +9,8 @@
 //   kill      end by SIGTERM
 //   sleep:MS  sleep MS milliseconds, then exit 0
 //   spew:B    write B bytes to standard output and to standard error, then exit 0
+//   say:N     say what it was asked on standard output and on standard error,
+//             then exit with status N
 //   fds       write its open descriptors (Linux) to sys_ctrl.fds, then exit 0
 #include <chrono>
 #include <csignal>
@@ -95,6 +97,12 @@ int main(int argc, char** argv) {
     if (action.rfind("spew:", 0) == 0) {
         testsupport::spewToBothStreams(std::atoll(action.c_str() + 5));
         return 0;
+    }
+    if (action.rfind("say:", 0) == 0) {
+        std::printf("sys_ctrl %s: on standard output\n", option.c_str());
+        std::fflush(stdout);
+        std::fprintf(stderr, "sys_ctrl %s: on standard error\n", option.c_str());
+        return static_cast<int>(std::strtoll(action.c_str() + 4, nullptr, 10));
     }
     if (action == "fds") {
         // Listed before the output file is opened, so that it is not among them.

@@ -7,6 +7,11 @@
 //   args FILE ...     write each further argument to FILE, one a line, exit 0
 //   fds FILE          write the open descriptors (POSIX) to FILE, one a line, exit 0
 //   env FILE          write the environment to FILE, one variable a line, exit 0
+//   handle N          (Windows) exit 0 when handle N is an open event here, 1 when not
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -65,5 +70,18 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+#ifdef _WIN32
+    if (what == "handle" && argc > 2) {
+        // An unsignalled event, as the parent made it: any other open handle
+        // of that number is not the parent's.
+        const auto handle =
+            reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(argv[2], nullptr, 10)));
+        DWORD flags = 0;
+        return GetHandleInformation(handle, &flags) && GetFileType(handle) == FILE_TYPE_UNKNOWN &&
+                       WaitForSingleObject(handle, 0) == WAIT_TIMEOUT
+                   ? 0
+                   : 1;
+    }
+#endif
     return 100;
 }

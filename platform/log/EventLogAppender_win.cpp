@@ -1,0 +1,70 @@
+// log4cplus's headers define NOSERVICE, NONLS and more before including
+// <windows.h> themselves, which would hide what this file needs.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <log4cplus/layout.h>
+#include <log4cplus/spi/loggingevent.h>
+
+#include <sstream>
+#include <string>
+
+#include "EventLogAppender.h"
+#include "Utf8_win.h"
+
+namespace orvel_public::detail {
+
+namespace {
+
+// The events of ventrix_events.mc.
+constexpr DWORD kRecordEvent = 0x1000;
+
+WORD typeOf(log4cplus::LogLevel level) {
+    if (level >= log4cplus::ERROR_LOG_LEVEL) return EVENTLOG_ERROR_TYPE;
+    if (level >= log4cplus::WARN_LOG_LEVEL) return EVENTLOG_WARNING_TYPE;
+    return EVENTLOG_INFORMATION_TYPE;
+}
+
+WORD categoryOf(log4cplus::LogLevel level) {
+    if (level >= log4cplus::FATAL_LOG_LEVEL) return 1;
+    if (level >= log4cplus::ERROR_LOG_LEVEL) return 2;
+    if (level >= log4cplus::WARN_LOG_LEVEL) return 3;
+    if (level >= log4cplus::INFO_LOG_LEVEL) return 4;
+    if (level >= log4cplus::DEBUG_LOG_LEVEL) return 5;
+    return 6;
+}
+
+// ReportEvent takes at most this many characters a string.
+constexpr std::wstring::size_type kMaxText = 31839;
+
+}  // namespace
+
+// RegisterEventSourceW only opens the log: a source that is not registered
+// still gets its events, shown without their message text.
+EventLogAppender::EventLogAppender(const wchar_t* source) : log_(RegisterEventSourceW(nullptr, source)) {}
+
+EventLogAppender::~EventLogAppender() {
+    destructorImpl();
+    if (log_ != nullptr) {
+        DeregisterEventSource(log_);
+    }
+}
+
+void EventLogAppender::close() { closed = true; }
+
+void EventLogAppender::append(const log4cplus::spi::InternalLoggingEvent& event) {
+    if (log_ == nullptr) {
+        return;
+    }
+    std::ostringstream text;
+    layout->formatAndAppend(text, event);
+    std::wstring wide = widen(text.str());
+    if (wide.size() > kMaxText) {
+        wide.resize(kMaxText);
+    }
+    LPCWSTR strings[] = {wide.c_str()};
+    (void)ReportEventW(log_, typeOf(event.getLogLevel()), categoryOf(event.getLogLevel()), kRecordEvent,
+                       nullptr, 1, 0, strings, nullptr);
+}
+
+}  // namespace orvel_public::detail
