@@ -24,9 +24,8 @@ TEST(E2eBootTest, StartThatSucceeds) {
     startBoot(b);
     ASSERT_EQ(waitExit(b, 60s), 0);
     const auto notes = b.notify->collect(100ms);
-    ASSERT_EQ(messagesOf(notes),
-              (std::vector<std::string>{"STATUS=Service starting", "READY=1\nSTATUS=Service running",
-                                        "STATUS=Service stopped"}));
+    ASSERT_EQ(messagesOf(notes), (std::vector<std::string>{"STATUS=Service starting", "READY=1\nSTATUS=Service running",
+                                                           "STATUS=Service stopped"}));
     EXPECT_LT(b.msAt(notes[1].at), 1000);
     EXPECT_GE(b.msAt(notes[2].at), 17000);
     EXPECT_LT(b.msAt(notes[2].at), 19500);
@@ -51,15 +50,15 @@ TEST(E2eBootTest, SigtermDuringTheSettleDelay) {
 
     ASSERT_EQ(waitExit(b, 60s), 0);
     const auto notes = b.notify->collect(100ms);
-    ASSERT_EQ(messagesOf(notes), (std::vector<std::string>{
-                                     "STATUS=Service starting", "READY=1\nSTATUS=Service running",
-                                     "STOPPING=1\nSTATUS=Service stop pending", "STATUS=Service stopped"}));
+    ASSERT_EQ(messagesOf(notes),
+              (std::vector<std::string>{"STATUS=Service starting", "READY=1\nSTATUS=Service running",
+                                        "STOPPING=1\nSTATUS=Service stop pending", "STATUS=Service stopped"}));
     EXPECT_GE(b.msAt(notes[3].at), 15000);  // the settle delay still runs to its end
     EXPECT_LT(b.msAt(notes[3].at), 17500);
     EXPECT_FALSE(fs::exists(b.bin / "sys_ctrl.runs"));
     EXPECT_EQ(b.logMessages(), (std::vector<std::string>{"serviceMain(): Service starting .",
-                                                         "serviceMain(): Service running .",
-                                                         "serviceMain(): Service stopped ."}));
+                                                        "serviceMain(): Service running .",
+                                                        "serviceMain(): Service stopped ."}));
 }
 
 TEST(E2eBootTest, ThreeFailedStartsStillExitZero) {

@@ -35,8 +35,7 @@ TEST(E2eFaultTest, LogFolderThatCannotBeCreated) {
     EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
     const std::string out = b.output();
     EXPECT_NE(out.find("log system: cannot create the log folder"), std::string::npos) << out;
-    for (const char* record : {"serviceMain(): Service running .", "doStart(): 启动系统成功",
-                               "serviceMain(): Service stopped ."}) {
+    for (const char* record : {"serviceMain(): Service running .", "doStart(): 启动系统成功", "serviceMain(): Service stopped ."}) {
         EXPECT_NE(out.find(std::string(" - ") + record + "\n"), std::string::npos) << record;
     }
 }
@@ -52,8 +51,7 @@ TEST(E2eFaultTest, LogFileOnAFullDisk) {
     const std::string out = b.output();
     EXPECT_NE(out.find(" - serviceMain(): Service stopped .\n"), std::string::npos);
     // Told once, where the operator looks, that the log file takes nothing.
-    const std::string warning =
-        "log system: cannot write the log file " + utf8Of(b.root / "log" / "BASE" / "ventrix.log");
+    const std::string warning = "log system: cannot write the log file " + utf8Of(b.root / "log" / "BASE" / "ventrix.log");
     EXPECT_NE(out.find(warning), std::string::npos) << out;
     EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
 }
@@ -113,18 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
                        fs::permissions(bin / "sys_ctrl", fs::perms::owner_read | fs::perms::owner_write);
                    },
                    // one failed start and three failed clean-ups, then it gives up
-                   {},
-                   "Retrun value == 126",
-                   4,
-                   0},
-        BadProgram{"DanglingLink",
-                   [](const fs::path& bin) { fs::create_symlink(bin / "gone", bin / "sys_ctrl"); },
-                   {},
-                   "",
-                   0,
-                   4},
-        BadProgram{
-            "Folder", [](const fs::path& bin) { fs::create_directory(bin / "sys_ctrl"); }, {}, "", 0, 4}),
+                   {}, "Retrun value == 126", 4, 0},
+        BadProgram{"DanglingLink", [](const fs::path& bin) { fs::create_symlink(bin / "gone", bin / "sys_ctrl"); }, {},
+                   "", 0, 4},
+        BadProgram{"Folder", [](const fs::path& bin) { fs::create_directory(bin / "sys_ctrl"); }, {}, "", 0, 4}),
     [](const ::testing::TestParamInfo<BadProgram>& info) { return info.param.name; });
 
 TEST(E2eFaultTest, ProgramWritingFiftyMegabytes) {

@@ -43,12 +43,10 @@ TEST(LogSystemTest, RecordsLandInTheFileWithLevelAndLayout) {
 
     const std::vector<std::string> lines = readLines(file);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
         << lines[0];
     EXPECT_NE(lines[0].find(" INFO  ["), std::string::npos);
-    EXPECT_TRUE(
-        std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
         << lines[1];
     EXPECT_NE(lines[1].find(" ERROR ["), std::string::npos);
     EXPECT_EQ(lines[2], "/opt/x/sys_ctrl");

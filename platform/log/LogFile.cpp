@@ -26,6 +26,7 @@ void LogFile::close() {
 
 void LogFile::append(const log4cplus::spi::InternalLoggingEvent& event) {
     if (!out_.is_open()) {
+        failed();  // not opened again after a roll-over
         return;
     }
     std::ostringstream text;
@@ -35,16 +36,20 @@ void LogFile::append(const log4cplus::spi::InternalLoggingEvent& event) {
     if (!out_) {
         // A full disk, say. The record has reached the other appenders; the
         // next one is tried here again.
-        if (!warned_) {
-            warned_ = true;
-            warn_("cannot write the log file " + file_.u8string());
-        }
+        failed();
         out_.clear();
         return;
     }
     const std::streamoff size = out_.tellp();
     if (size > 0 && static_cast<std::uintmax_t>(size) > maxSize_) {
         rollOver();
+    }
+}
+
+void LogFile::failed() {
+    if (!warned_) {
+        warned_ = true;
+        warn_("cannot write the log file " + file_.u8string());
     }
 }
 

@@ -31,6 +31,7 @@ protected:
 
 private:
     void rollOver();
+    void failed();  // tells warn, the first time
 
     std::filesystem::path file_;
     std::uintmax_t maxSize_;

@@ -15,8 +15,7 @@ void reserveStandardStreams();
 // The appenders for everything but the log file: standard error, or the
 // system's own log where standard error leads there. Those that write text use
 // pattern.
-std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName,
-                                                          const char* pattern);
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
 
 // Lets go of what streamAppenders made. Called as the log system stops, while
 // log4cplus is whole: linked in, it is torn down before this file's objects at

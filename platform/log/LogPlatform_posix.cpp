@@ -31,8 +31,7 @@ log4cplus::helpers::SharedObjectPtr<JournalAppender> g_journal;
 
 }  // namespace
 
-std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName,
-                                                          const char* pattern) {
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern) {
     // Under systemd, standard error is the journal: there each record goes as
     // one entry with its priority, so that `journalctl -p err` shows exactly
     // the failures. Anywhere else records are written as text.

@@ -1,6 +1,5 @@
 #include "LogSystem.h"
 
-#include <log4cplus/fileappender.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 
