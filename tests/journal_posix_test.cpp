@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -202,9 +203,15 @@ TEST_F(JournalTest, AnEntryTooLargeForADatagramGoesToStandardErrorWhole) {
 
 // journald restarting: its socket is gone for a while, or already back at
 // the same path when the next record comes.
+size_t openDescriptors() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(fds), end(fds)));
+}
+
 TEST_F(JournalTest, RecordsKeepTheirPriorityAcrossAJournalRestart) {
     log(log4cplus::INFO_LOG_LEVEL, "before");
     ASSERT_EQ(journal_->entries().size(), 1u);
+    const size_t descriptors = openDescriptors();
 
     journal_.reset();
     journal_ = std::make_unique<Journal>(path_);
@@ -223,6 +230,7 @@ TEST_F(JournalTest, RecordsKeepTheirPriorityAcrossAJournalRestart) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(field(got[0], "MESSAGE"), "once it is back");
     EXPECT_EQ(field(got[0], "PRIORITY"), "4");
+    EXPECT_EQ(openDescriptors(), descriptors) << "a socket left open on the way";
 }
 
 // Closing waits until the journal has read what was sent, within a bound.

@@ -127,6 +127,22 @@ TEST_F(ScmPosixTest, StopBeforeTheServiceAcceptsItIsHeldUntilItDoes) {
     EXPECT_EQ(seen_.events[0], "first report");
 }
 
+// A stop that came after a service reported stopped is gone with it: a
+// service dispatched later in the process does not get it.
+TEST_F(ScmPosixTest, StopAfterStoppedReachesNoLaterService) {
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_RUNNING);
+        report(SERVICE_STOPPED);
+        kill(getpid(), SIGTERM);
+        std::this_thread::sleep_for(100ms);  // the dispatcher has taken the signal by now
+    }));
+    ASSERT_TRUE(dispatch([] {
+        report(SERVICE_RUNNING);
+        EXPECT_FALSE(g_seen->waitFor("control 1", 300ms));
+        report(SERVICE_STOPPED);
+    }));
+}
+
 TEST_F(ScmPosixTest, DispatcherReturnsOnceStoppedIsReportedAndTheServiceHasEnded) {
     static std::atomic<bool> ended{false};
     ended = false;
@@ -191,8 +207,20 @@ TEST_F(ScmPosixTest, ServiceThatNeverReturnsIsLeftAfterItsGrace) {
     EXPECT_GE(took, 4900ms);
     EXPECT_LT(took, 7500ms);
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    // Files opened now take the numbers the dispatcher's descriptors had: the
+    // thread's end, still to come, must not write into them.
+    const auto dir = testsupport::freshDir("scm-reused-" + std::to_string(getpid()));
+    std::vector<int> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(open((dir / std::to_string(i)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    }
     release.join();
     while (!returned) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);
+    for (const int fd : files) {
+        EXPECT_EQ(lseek(fd, 0, SEEK_END), 0) << "descriptor " << fd << " was written to";
+        close(fd);
+    }
 }
 
 // With no room for its signal or its wake descriptor, the dispatcher refuses
@@ -223,20 +251,41 @@ TEST_F(ScmPosixTest, DispatcherWithoutItsDescriptorsRunsNoService) {
     setrlimit(RLIMIT_NOFILE, &old);
 }
 
-TEST_F(ScmPosixTest, TableWithoutANamedServiceIsRefused) {
+TEST_F(ScmPosixTest, CallsWithoutWhatTheyNeedAreRefused) {
     SERVICE_TABLE_ENTRYW empty[] = {{nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYW unnamed[] = {{nullptr, serviceMain}, {nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYW withoutMain[] = {{kName, nullptr}, {nullptr, nullptr}};
     EXPECT_FALSE(StartServiceCtrlDispatcherW(empty));
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(unnamed));
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(withoutMain));
     EXPECT_FALSE(StartServiceCtrlDispatcherW(nullptr));
     EXPECT_EQ(RegisterServiceCtrlHandlerW(kName, nullptr), nullptr);
+    const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(kName, handler);
+    SERVICE_STATUS s{SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    EXPECT_FALSE(SetServiceStatus(handle, nullptr));
+    EXPECT_FALSE(SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(&s), &s));
 }
 
-class ScmPosixNotifyTest : public ScmPosixTest, public ::testing::WithParamInterface<bool> {};
+enum class SocketName { Path, Abstract, ShortestAbstract };
 
-// systemd names a path; a name after '@' is in the abstract namespace.
+class ScmPosixNotifyTest : public ScmPosixTest, public ::testing::WithParamInterface<SocketName> {};
+
+std::string socketName(SocketName kind) {
+    switch (kind) {
+        case SocketName::Path:
+            return testsupport::utf8Of(testsupport::freshDir("notify") / "sock");
+        case SocketName::Abstract:
+            return "@orvel-notify-" + std::to_string(getpid());
+        case SocketName::ShortestAbstract:
+            return std::string("@") + static_cast<char>('A' + getpid() % 26);
+    }
+    return "";
+}
+
+// systemd names a path; a name after '@' is in the abstract namespace, and
+// may be a single letter.
 TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
-    testsupport::NotifyListener listener(GetParam()
-                                             ? "@orvel-notify-" + std::to_string(getpid())
-                                             : testsupport::utf8Of(testsupport::freshDir("notify") / "sock"));
+    testsupport::NotifyListener listener(socketName(GetParam()));
     setenv("NOTIFY_SOCKET", listener.path().c_str(), 1);
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_START_PENDING);
@@ -254,9 +303,13 @@ TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
                             "STOPPING=1\nSTATUS=Service stop pending", "STATUS=Service stopped"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(ScmSocket, ScmPosixNotifyTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Abstract" : "Path";
+INSTANTIATE_TEST_SUITE_P(ScmSocket, ScmPosixNotifyTest,
+                         ::testing::Values(SocketName::Path, SocketName::Abstract,
+                                           SocketName::ShortestAbstract),
+                         [](const ::testing::TestParamInfo<SocketName>& info) {
+                             return info.param == SocketName::Path       ? "Path"
+                                    : info.param == SocketName::Abstract ? "Abstract"
+                                                                         : "ShortestAbstract";
                          });
 
 TEST_F(ScmPosixTest, ReportsAreTakenWhenTheSocketIsMissing) {
@@ -277,13 +330,18 @@ TEST(SleepTest, SleepsTheWholeTimeThroughInterruptions) {
     sigaction(SIGALRM, &sa, &old);
     itimerval every10ms{{0, 10000}, {0, 10000}};
     setitimer(ITIMER_REAL, &every10ms, nullptr);
-    const auto begin = std::chrono::steady_clock::now();
-    Sleep(250);
-    const auto took = std::chrono::steady_clock::now() - begin;
+    // The launcher's own waits are whole seconds; 999 ms crosses a second
+    // boundary of the clock but for one moment in a thousand.
+    for (const DWORD ms : {250u, 999u, 1000u}) {
+        const auto begin = std::chrono::steady_clock::now();
+        Sleep(ms);
+        const auto took = std::chrono::steady_clock::now() - begin;
+        EXPECT_GE(took, std::chrono::milliseconds(ms)) << ms;
+        EXPECT_LT(took, std::chrono::milliseconds(ms + 400)) << ms;
+    }
     itimerval off{};
     setitimer(ITIMER_REAL, &off, nullptr);
     sigaction(SIGALRM, &old, nullptr);
-    EXPECT_GE(took, 250ms);
 }
 
 }  // namespace
