@@ -128,7 +128,7 @@ TEST_F(ScmPosixTest, StopBeforeTheServiceAcceptsItIsHeldUntilItDoes) {
 }
 
 // A stop that came after a service reported stopped is gone with it: a
-// service dispatched later in the process does not get it.
+// service dispatched later in the process does not get it, only its own.
 TEST_F(ScmPosixTest, StopAfterStoppedReachesNoLaterService) {
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_RUNNING);
@@ -139,6 +139,8 @@ TEST_F(ScmPosixTest, StopAfterStoppedReachesNoLaterService) {
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_RUNNING);
         EXPECT_FALSE(g_seen->waitFor("control 1", 300ms));
+        kill(getpid(), SIGTERM);  // while its own stops still reach it
+        EXPECT_TRUE(g_seen->waitFor("control 1", 5s));
         report(SERVICE_STOPPED);
     }));
 }
@@ -146,12 +148,15 @@ TEST_F(ScmPosixTest, StopAfterStoppedReachesNoLaterService) {
 TEST_F(ScmPosixTest, DispatcherReturnsOnceStoppedIsReportedAndTheServiceHasEnded) {
     static std::atomic<bool> ended{false};
     ended = false;
+    const auto begin = std::chrono::steady_clock::now();
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_STOPPED);
         std::this_thread::sleep_for(200ms);  // the last record, after stopped
         ended = true;
     }));
     EXPECT_TRUE(ended);
+    // As soon as it has ended, not when its grace runs out.
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
 }
 
 long threadCpuMs() {
