@@ -51,3 +51,17 @@ source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\quendra_
 sys_ctrl_output() {
   unix "$1/log/BASE/ventrix.sys_ctrl.log" | sed 's/^---- [0-9-]* [0-9:.]* /---- T /'
 }
+
+# Stopped is reported before the process has written its last record and
+# ended. Returns once no ventrix.exe of this prefix runs, 1 when one still
+# does after 10 s.
+await_ventrix_gone() {
+  local pid i
+  for i in $(seq 1 100); do
+    pid=$(for p in $(pgrep -f 'ventrix\.exe'); do
+      { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"; done)
+    [ -z "$pid" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
