@@ -1,7 +1,9 @@
 // log4cplus's headers define NOSERVICE, NONLS and more before including
-// <windows.h> themselves, which would hide what this file needs.
-#include <windows.h>
+// <windows.h> themselves, which would hide what this file needs. Winsock 2
+// comes first, so that <windows.h> does not bring in the older winsock.h.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <log4cplus/layout.h>
 #include <log4cplus/spi/loggingevent.h>

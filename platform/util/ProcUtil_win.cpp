@@ -29,7 +29,8 @@ std::string stemOf(const std::string& path) {
 // the log system has no folder or the file cannot be opened. A service has
 // no console: without it the program's own words would be lost.
 HANDLE openOutput(const std::string& program, const std::string& args) {
-    const std::string path = detail::logFileFor(stemOf(program));
+    const std::string stem = stemOf(program);
+    const std::string path = detail::logFileFor(stem);
     if (path.empty()) {
         return nullptr;
     }
@@ -53,7 +54,7 @@ HANDLE openOutput(const std::string& program, const std::string& args) {
     char stamp[32];
     (void)std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth,
                         now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    const std::string heading = std::string("---- ") + stamp + " " + stemOf(program) + " " + args + "\r\n";
+    const std::string heading = std::string("---- ") + stamp + " " + stem + " " + args + "\r\n";
     DWORD written = 0;
     (void)WriteFile(file, heading.data(), static_cast<DWORD>(heading.size()), &written, nullptr);
     return file;
