@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -52,10 +53,11 @@ void markServiceDone() {
     g_doneSignal.notify_all();
 }
 
-// Returns once the service thread has written its last record, or the bound has passed.
-void awaitServiceDone() {
+// True once the service thread has written its last record; false when the
+// bound has passed first.
+bool awaitServiceDone() {
     std::unique_lock<std::mutex> held(g_doneLock);
-    g_doneSignal.wait_for(held, kLastRecordWait, [] { return g_serviceDone; });
+    return g_doneSignal.wait_for(held, kLastRecordWait, [] { return g_serviceDone; });
 }
 
 void runLauncher() {
@@ -96,7 +98,7 @@ void WINAPI serviceMain(DWORD /*dwArgc*/, LPWSTR* /*lpszArgv*/) {
         g_svcStatus.dwCheckPoint = 0;
         g_svcStatus.dwWaitHint = 0;
         // A STOP taken since the start-pending report must not be overwritten:
-        // the service stays stop-pending and the launcher sees it at once.
+        // the service stays stop-pending and the launcher sees it at its first tick.
         if (g_svcStatus.dwCurrentState == SERVICE_START_PENDING) {
             g_svcStatus.dwCurrentState = SERVICE_RUNNING;
             reportLocked();
@@ -158,10 +160,13 @@ int main(int /*argc*/, char** /*argv*/) {
     SERVICE_TABLE_ENTRYW table[] = {{SERVICE_NAME, serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
         LOGERROR("main(): StartServiceCtrlDispatcher() return false !");
-    } else {
+    } else if (!awaitServiceDone()) {
         // The dispatcher may return as soon as stopped is reported, before the
-        // service thread has written its last record.
-        awaitServiceDone();
+        // service thread has written its last record. Past the bound that
+        // thread may still write at any moment: the log system is not stopped
+        // under it, nor torn down by the exit's destructors. Every record
+        // written so far is in the file already.
+        std::_Exit(0);
     }
     orvel_public::StopLogSystem();
     return 0;

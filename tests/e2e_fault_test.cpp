@@ -1,11 +1,15 @@
 // Faults on a real host at boot, on the installed Linux build: each boot must
 // complete with exit code 0, leave the operator a clear record, lose nothing.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -25,6 +29,11 @@ const std::vector<std::string> kSixRuns = {"-l", "-s", "-l", "-s", "-l", "-s"};
 
 size_t count(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+void expectToldOnce(const std::string& out, const std::string& warning) {
+    EXPECT_NE(out.find(warning), std::string::npos) << out;
+    EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
 }
 
 TEST(E2eFaultTest, LogFolderThatCannotBeCreated) {
@@ -51,9 +60,8 @@ TEST(E2eFaultTest, LogFileOnAFullDisk) {
     const std::string out = b.output();
     EXPECT_NE(out.find(" - serviceMain(): Service stopped .\n"), std::string::npos);
     // Told once, where the operator looks, that the log file takes nothing.
-    const std::string warning = "log system: cannot write the log file " + utf8Of(b.root / "log" / "BASE" / "ventrix.log");
-    EXPECT_NE(out.find(warning), std::string::npos) << out;
-    EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
+    expectToldOnce(
+        out, "log system: cannot write the log file " + utf8Of(b.root / "log" / "BASE" / "ventrix.log"));
 }
 
 // Standard error announced as the journal, with no journal to take the
@@ -174,7 +182,7 @@ TEST(E2eFaultTest, StopStormWhileReportingStopped) {
 
 TEST(E2eFaultTest, StartedWithStandardStreamsClosed) {
     Boot b = prepareBoot("closed-streams", "-l 0\n");
-    startBoot(b, true);
+    startBoot(b, Streams::Closed);
     ASSERT_EQ(waitExit(b, 60s), 0);
     EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
     // Each record exactly once: a log file given descriptor 2 would take the
@@ -193,5 +201,113 @@ TEST(E2eFaultTest, OnlyStandardDescriptorsReachTheControlProgram) {
         EXPECT_EQ(fds[i].find("ventrix.log"), std::string::npos) << fds[i];
     }
 }
+
+// What a parent may leave behind: the boot is the same, and sys_ctrl still
+// starts with default dispositions and nothing blocked.
+struct Inherited {
+    const char* name;
+    std::vector<int> ignored;
+    Streams streams;
+};
+
+void PrintTo(const Inherited& c, std::ostream* os) { *os << c.name; }
+
+class E2eInheritedTest : public ::testing::TestWithParam<Inherited> {};
+
+TEST_P(E2eInheritedTest, TheStartIsTheSameWhateverTheParentLeft) {
+    const Inherited& c = GetParam();
+    Boot b = prepareBoot(std::string("inherited-") + c.name, "-l sigs\n");
+    b.ignoredSignals = c.ignored;
+    startBoot(b, c.streams);
+    ASSERT_EQ(waitExit(b, 60s), 0);
+    EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
+    EXPECT_EQ(b.logMessages(), kSuccessfulBootRecords);
+    const std::vector<std::string> sigs = readLines(b.bin / "sys_ctrl.sigs");
+    ASSERT_EQ(sigs.size(), 2u);
+    EXPECT_EQ(sigs[0], "SigBlk:\t0000000000000000");
+    // glibc's posix_spawn leaves its own two internal signals (32 and 33) ignored.
+    EXPECT_EQ(std::stoull(sigs[1].substr(sigs[1].find('\t') + 1), nullptr, 16) & ~0x180000000ULL, 0u)
+        << sigs[1];
+}
+
+INSTANTIATE_TEST_SUITE_P(Boot, E2eInheritedTest,
+                         ::testing::Values(Inherited{"SigchldIgnored", {SIGCHLD}, Streams::ToFile},
+                                           Inherited{"BrokenPipe", {}, Streams::BrokenPipe},
+                                           Inherited{
+                                               "AllOfIt", {SIGCHLD, SIGPIPE, SIGTERM}, Streams::BrokenPipe}),
+                         [](const ::testing::TestParamInfo<Inherited>& info) { return info.param.name; });
+
+// A task limit of one (pids.max, as TasksMax sets it): the dispatcher cannot
+// start the service thread, and says so.
+TEST(E2eFaultTest, NoThreadToBeHad) {
+    const fs::path group = fs::path("/sys/fs/cgroup/pids") / ("orvel-e2e-" + std::to_string(getpid()));
+    std::error_code ec;
+    if (!fs::create_directory(group, ec) || ec) {
+        GTEST_SKIP() << "no pids cgroup to limit tasks in: " << ec.message();
+    }
+    writeFile(group / "pids.max", "1");
+    Boot b = prepareBoot("no-thread", "-l 0\n");
+    b.wrapper = {"/bin/sh", "-c", "echo $$ >" + utf8Of(group / "cgroup.procs") + " && exec \"$0\""};
+    // LeakSanitizer, where it is built in, needs a thread of its own at the exit.
+    b.extraEnv = {"ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0"};
+    startBoot(b);
+    const int status = waitExit(b, 60s);
+    fs::remove(group, ec);
+    ASSERT_EQ(status, 0);
+    EXPECT_FALSE(fs::exists(b.bin / "sys_ctrl.runs"));
+    EXPECT_EQ(b.logMessages(),
+              std::vector<std::string>{"main(): StartServiceCtrlDispatcher() return false !"});
+}
+
+// Past its bound, a live file that cannot be moved aside (a bind mount on
+// it, in a mount namespace of the test's own) keeps growing, and the five
+// backups stay as they were.
+TEST(E2eFaultTest, LiveLogThatCannotBeMovedAsideKeepsTheBackups) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "no mount namespace of the test's own";
+    }
+    Boot b = prepareBoot("log-stuck", "-l 0\n");
+    const fs::path live = b.root / "log" / "BASE" / "ventrix.log";
+    fs::create_directories(live.parent_path());
+    std::ofstream(live) << std::string(10 * 1024 * 1024 + 1, 'x') << '\n';
+    const auto backup = [&live](int n) { return fs::path(utf8Of(live) + "." + std::to_string(n)); };
+    for (int n = 1; n <= 5; ++n) writeFile(backup(n), "backup " + std::to_string(n) + "\n");
+    ASSERT_EQ(mount(live.c_str(), live.c_str(), nullptr, MS_BIND, nullptr), 0);
+    startBoot(b);
+    ASSERT_EQ(waitExit(b, 60s), 0);
+    for (int n = 1; n <= 5; ++n) EXPECT_EQ(readFile(backup(n)), "backup " + std::to_string(n) + "\n") << n;
+    const std::vector<std::string> log = b.logMessages();
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 1, log.end()), kSuccessfulBootRecords);
+    expectToldOnce(b.output(), "log system: cannot roll the log file " + utf8Of(live) + " over");
+}
+
+// The log folder is another account's (the platform's): a link it could
+// have planted there is never written through, to a root-only file.
+class E2ePlantedLinkTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(E2ePlantedLinkTest, IsRefusedAndTheTargetKeepsItsBytes) {
+    Boot b = prepareBoot(GetParam() ? "planted-hard-link" : "planted-link", "-l 0\n");
+    const fs::path folder = b.root / "log" / "BASE";
+    fs::create_directories(folder);
+    ASSERT_EQ(chown(folder.c_str(), 4711, 4711), 0);
+    const fs::path secret = b.root / "secret";
+    writeFile(secret, "root's own\n");
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    GetParam() ? fs::create_hard_link(secret, folder / "ventrix.log")
+               : fs::create_symlink(secret, folder / "ventrix.log");
+    startBoot(b);
+    ASSERT_EQ(waitExit(b, 60s), 0);
+    EXPECT_EQ(readFile(secret), "root's own\n");
+    const std::string out = b.output();
+    expectToldOnce(out, "log system: refuses the log file " + utf8Of(folder / "ventrix.log"));
+    for (const std::string& record : kSuccessfulBootRecords) {
+        EXPECT_NE(out.find(" - " + record + "\n"), std::string::npos) << record;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boot, E2ePlantedLinkTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "HardLink" : "SymbolicLink";
+                         });
 
 }  // namespace

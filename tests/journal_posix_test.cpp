@@ -303,6 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{"Empty", "", true, false}, StreamCase{"NoColon", "D", true, false},
                       StreamCase{"NoDevice", ":I", true, false}, StreamCase{"NoInode", "D:", true, false},
                       StreamCase{"TrailingText", "D:I0x", true, false},
+                      StreamCase{"TextAfterTheRealInode", "D:I;", true, false},
                       StreamCase{"Overflow", "D:99999999999999999999999", true, false},
                       StreamCase{"AnotherInode", "D:I1", true, false},
                       StreamCase{"AnotherDevice", "1D:I", true, false},

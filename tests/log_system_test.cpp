@@ -2,6 +2,7 @@
 // error, its life between start and stop, and writers on two threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -161,11 +162,38 @@ TEST(LogSystemTest, RecordsFromTwoThreadsArriveWhole) {
     }
 }
 
+// The log file closes under its own lock, as the log system stops while
+// another thread may still write: each record is written whole, or not at all.
+TEST(LogSystemTest, LogFileClosedUnderAWriterTearsNoRecord) {
+    const fs::path file = testsupport::freshDir("log-file-close-under-writer") / "ventrix.log";
+    log4cplus::helpers::SharedObjectPtr<orvel_public::detail::LogFile> log(
+        new orvel_public::detail::LogFile(file, 1 << 20, 1, [](const std::string&) {}));
+    log->setLayout(std::make_unique<log4cplus::PatternLayout>("%m%n"));
+    std::atomic<int> written{0};
+    std::atomic<bool> closed{false};
+    ::testing::internal::CaptureStderr();  // log4cplus's word on appends after the close
+    std::thread writer([&log, &written, &closed] {
+        for (int i = 0; !closed; ++i, ++written) {
+            log->doAppend(log4cplus::spi::InternalLoggingEvent(
+                "test", log4cplus::INFO_LOG_LEVEL, "record " + std::to_string(i), __FILE__, __LINE__, ""));
+        }
+    });
+    while (written < 100) std::this_thread::yield();
+    log->close();
+    closed = true;
+    writer.join();
+    (void)::testing::internal::GetCapturedStderr();
+    const std::vector<std::string> lines = readLines(file);
+    EXPECT_GE(lines.size(), 100u);
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "record " + std::to_string(i));
+}
+
 struct RollOver {
     const char* name;
     int backups;
     bool firstBackupIsAFolder;                    // one that cannot be replaced
     std::vector<std::vector<std::string>> files;  // the file's records, then .1's, .2's ...
+    size_t warnings;                              // a roll-over that cannot be made is told once
 };
 
 void PrintTo(const RollOver& r, std::ostream* os) { *os << r.name; }
@@ -202,17 +230,20 @@ TEST_P(LogFileTest, RollsOverPastItsSize) {
     }
     EXPECT_FALSE(fs::is_regular_file(file.string() + "." + std::to_string(r.files.size())))
         << "one old file too many";
-    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(warnings.size(), r.warnings);
+    EXPECT_FALSE(fs::exists(file.string() + ".rolling"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Size, LogFileTest,
     ::testing::Values(
-        RollOver{"TwoBackups", 2, false, {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}}},
+        RollOver{
+            "TwoBackups", 2, false, {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}}, 0},
         RollOver{"BackupThatCannotBeReplaced",
                  1,
                  true,
-                 {{"record 0", "record 1", "record 2", "record 3", "record 4", "record 5", "record 6"}}}),
+                 {{"record 0", "record 1", "record 2", "record 3", "record 4", "record 5", "record 6"}},
+                 1}),
     [](const ::testing::TestParamInfo<RollOver>& info) { return info.param.name; });
 
 }  // namespace

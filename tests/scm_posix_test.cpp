@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -271,13 +272,16 @@ TEST_F(ScmPosixTest, CallsWithoutWhatTheyNeedAreRefused) {
     EXPECT_FALSE(SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(&s), &s));
 }
 
-enum class SocketName { Path, Abstract, ShortestAbstract };
+// Relative: a path named from the working folder, which systemd never gives
+// and its own client refuses.
+enum class SocketName { Path, Abstract, ShortestAbstract, Relative };
 
 class ScmPosixNotifyTest : public ScmPosixTest, public ::testing::WithParamInterface<SocketName> {};
 
 std::string socketName(SocketName kind) {
     switch (kind) {
         case SocketName::Path:
+        case SocketName::Relative:
             return testsupport::utf8Of(testsupport::freshDir("notify") / "sock");
         case SocketName::Abstract:
             return "@orvel-notify-" + std::to_string(getpid());
@@ -291,7 +295,13 @@ std::string socketName(SocketName kind) {
 // may be a single letter.
 TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
     testsupport::NotifyListener listener(socketName(GetParam()));
-    setenv("NOTIFY_SOCKET", listener.path().c_str(), 1);
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    if (GetParam() == SocketName::Relative) {
+        std::filesystem::current_path(std::filesystem::path(listener.path()).parent_path());
+        setenv("NOTIFY_SOCKET", "sock", 1);
+    } else {
+        setenv("NOTIFY_SOCKET", listener.path().c_str(), 1);
+    }
     ASSERT_TRUE(dispatch([] {
         report(SERVICE_START_PENDING);
         report(SERVICE_RUNNING);
@@ -299,9 +309,14 @@ TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
         report(SERVICE_STOPPED);
     }));
     unsetenv("NOTIFY_SOCKET");
+    std::filesystem::current_path(cwd);
     std::vector<std::string> messages;
     for (const testsupport::Notification& n : listener.collect(200ms)) {
         messages.push_back(n.message);
+    }
+    if (GetParam() == SocketName::Relative) {
+        EXPECT_TRUE(messages.empty());
+        return;
     }
     EXPECT_EQ(messages, (std::vector<std::string>{
                             "STATUS=Service starting", "READY=1\nSTATUS=Service running",
@@ -310,10 +325,11 @@ TEST_P(ScmPosixNotifyTest, ReportsAreNotifiedToSystemd) {
 
 INSTANTIATE_TEST_SUITE_P(ScmSocket, ScmPosixNotifyTest,
                          ::testing::Values(SocketName::Path, SocketName::Abstract,
-                                           SocketName::ShortestAbstract),
+                                           SocketName::ShortestAbstract, SocketName::Relative),
                          [](const ::testing::TestParamInfo<SocketName>& info) {
                              return info.param == SocketName::Path       ? "Path"
                                     : info.param == SocketName::Abstract ? "Abstract"
+                                    : info.param == SocketName::Relative ? "Relative"
                                                                          : "ShortestAbstract";
                          });
 

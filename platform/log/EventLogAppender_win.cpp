@@ -52,7 +52,10 @@ EventLogAppender::~EventLogAppender() {
     }
 }
 
-void EventLogAppender::close() { closed = true; }
+void EventLogAppender::close() {
+    log4cplus::thread::MutexGuard held(access_mutex);
+    closed = true;
+}
 
 void EventLogAppender::append(const log4cplus::spi::InternalLoggingEvent& event) {
     if (log_ == nullptr) {

@@ -109,7 +109,9 @@ JournalAppender::~JournalAppender() {
 void JournalAppender::close() {
     // The journal reads its socket when it gets to it, and learns the sender's
     // unit from the sender's process: wait until it has read every record,
-    // within a bound, before the process may end.
+    // within a bound, before the process may end. Under the appender's lock,
+    // so that no append() is half done.
+    log4cplus::thread::MutexGuard appending(access_mutex);
     std::lock_guard<std::mutex> held(socketLock_);
     closed = true;
     for (auto waited = std::chrono::milliseconds(0); socket_ >= 0 && waited < kDrainLimit;

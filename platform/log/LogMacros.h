@@ -3,6 +3,8 @@
 
 #include <log4cplus/loggingmacros.h>
 
+#include <exception>
+
 #include "LogSystem.h"
 
 namespace orvel_public::detail {
@@ -20,22 +22,27 @@ constexpr const char* baseName(const char* path) {
 
 }  // namespace orvel_public::detail
 
-#define ORVEL_LOG_AT_LEVEL(level, ...)                                                         \
-    do {                                                                                       \
-        bool orvelLogOk_ = false;                                                              \
-        log4cplus::Logger& orvelLogger_ = orvel_public::getLogger(orvelLogOk_);                \
-        if (!orvelLogOk_) {                                                                    \
-            break;                                                                             \
-        }                                                                                      \
-        if (!orvelLogger_.isEnabledFor(level)) {                                               \
-            break;                                                                             \
-        }                                                                                      \
-        log4cplus::helpers::snprintf_buf& orvelLogBuf_ =                                       \
-            log4cplus::detail::get_macro_body_snprintf_buf();                                  \
-        const log4cplus::tchar* orvelLogMsg_ = orvelLogBuf_.print(__VA_ARGS__);                \
-        static constexpr const char* orvelLogFile_ = orvel_public::detail::baseName(__FILE__); \
-        log4cplus::detail::macro_forced_log(orvelLogger_, level, orvelLogMsg_, orvelLogFile_,  \
-                                            __LINE__, LOG4CPLUS_MACRO_FUNCTION());             \
+// A record that cannot be made (no memory for its text, say) is lost, rather
+// than an exception that would end the process from the writer's line.
+#define ORVEL_LOG_AT_LEVEL(level, ...)                                                                      \
+    do {                                                                                                    \
+        try {                                                                                               \
+            bool orvelLogOk_ = false;                                                                       \
+            log4cplus::Logger& orvelLogger_ = orvel_public::getLogger(orvelLogOk_);                         \
+            if (!orvelLogOk_) {                                                                             \
+                break;                                                                                      \
+            }                                                                                               \
+            if (!orvelLogger_.isEnabledFor(level)) {                                                        \
+                break;                                                                                      \
+            }                                                                                               \
+            log4cplus::helpers::snprintf_buf& orvelLogBuf_ =                                                \
+                log4cplus::detail::get_macro_body_snprintf_buf();                                           \
+            const log4cplus::tchar* orvelLogMsg_ = orvelLogBuf_.print(__VA_ARGS__);                         \
+            static constexpr const char* orvelLogFile_ = orvel_public::detail::baseName(__FILE__);          \
+            log4cplus::detail::macro_forced_log(orvelLogger_, level, orvelLogMsg_, orvelLogFile_, __LINE__, \
+                                                LOG4CPLUS_MACRO_FUNCTION());                                \
+        } catch (const std::exception&) {                                                                   \
+        }                                                                                                   \
     } while (0)
 
 #define LOGINFO(...) ORVEL_LOG_AT_LEVEL(log4cplus::INFO_LOG_LEVEL, __VA_ARGS__)

@@ -3,14 +3,38 @@
 
 #include <log4cplus/appender.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace orvel_public::detail {
 
 // Makes sure standard input, output and error are open, so that the log file
-// can never be given descriptor 0, 1 or 2 and receive what is meant for them.
-void reserveStandardStreams();
+// can never be given descriptor 0, 1 or 2 and receive what is meant for them,
+// and that a write to a stream whose reader has gone is an error the log
+// system sees, not a signal that ends the process.
+void prepareStandardStreams();
+
+// An appender of log4cplus's whose close() takes the appender's own lock,
+// as append() does, so that it never closes under another thread's record.
+template <class Appender>
+class ClosedUnderLock : public Appender {
+public:
+    using Appender::Appender;
+    void close() override {
+        log4cplus::thread::MutexGuard held(this->access_mutex);
+        Appender::close();
+    }
+};
+
+enum class OpenResult { Opened, Refused, Failed };
+
+// Opens out on the log file, for appending or afresh. The process writes
+// with rights others lack, in a folder that may be the platform's: a link
+// there, or anything but a plain file, is only followed when no one but the
+// administrators could have placed it, and is refused otherwise.
+OpenResult openLogStream(std::ofstream& out, const std::filesystem::path& file, bool afresh);
 
 // The appenders for everything but the log file: standard error, or the
 // system's own log where standard error leads there. Those that write text use

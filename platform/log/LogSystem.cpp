@@ -4,6 +4,7 @@
 #include <log4cplus/layout.h>
 
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -33,10 +34,10 @@ std::unique_ptr<log4cplus::Layout> makeLayout() {
     return std::make_unique<log4cplus::PatternLayout>(kPattern);
 }
 
-void warn(const std::string& what) {
-    // The log file is what failed, so the operator must learn it elsewhere.
-    detail::warnOperator("log system: " + what + "; records go to standard error only");
-}
+// The log file is what failed, so the operator must learn it elsewhere.
+void warnLine(const std::string& line) { detail::warnOperator("log system: " + line); }
+
+void warn(const std::string& what) { warnLine(what + "; records go to standard error only"); }
 
 // The log file's appender, its folder created first, and that folder; null
 // after saying why not.
@@ -59,15 +60,16 @@ log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::
         return log4cplus::SharedAppenderPtr();
     }
     log4cplus::helpers::SharedObjectPtr<detail::LogFile> appender(
-        new detail::LogFile(std::filesystem::u8path(file), kMaxFileSize, kBackups, warn));
+        new detail::LogFile(std::filesystem::u8path(file), kMaxFileSize, kBackups, warnLine));
     if (!appender->opened()) {
-        warn("cannot open the log file " + file + " for writing");
-        return log4cplus::SharedAppenderPtr();
+        return log4cplus::SharedAppenderPtr();  // it has said why
     }
     appender->setLayout(makeLayout());
     folderOut = folder;
     return log4cplus::SharedAppenderPtr(appender.get());
 }
+
+void startLocked(const char* appName, const char* processName, bool& haveLogger);
 
 }  // namespace
 
@@ -76,7 +78,22 @@ void StartLogSystem(const char* appName, const char* processName) {
     if (g_open.load()) {
         return;
     }
-    detail::reserveStandardStreams();
+    detail::prepareStandardStreams();
+    // Nothing thrown while the log system starts may end the process (an
+    // allocation, a name the file system refuses): the process goes on with
+    // whatever appenders it has by then, standard error first.
+    bool haveLogger = false;
+    try {
+        startLocked(appName, processName, haveLogger);
+    } catch (const std::exception& e) {
+        warnLine(std::string("cannot start in full: ") + e.what());
+    }
+    g_open.store(haveLogger);  // no logger, no records: none is ever half made
+}
+
+namespace {
+
+void startLocked(const char* appName, const char* processName, bool& haveLogger) {
     log4cplus::initialize();
 
     const std::string app = appName != nullptr ? appName : "";
@@ -86,6 +103,8 @@ void StartLogSystem(const char* appName, const char* processName) {
     logger.removeAllAppenders();
     logger.setAdditivity(false);
     logger.setLogLevel(log4cplus::INFO_LOG_LEVEL);
+    g_logger = logger;
+    haveLogger = true;
 
     for (log4cplus::SharedAppenderPtr& appender : detail::streamAppenders(process, kPattern)) {
         logger.addAppender(appender);
@@ -96,10 +115,9 @@ void StartLogSystem(const char* appName, const char* processName) {
     if (log4cplus::SharedAppenderPtr file = openLogFile(app, process, g_logFolder)) {
         logger.addAppender(file);
     }
-
-    g_logger = logger;
-    g_open.store(true);
 }
+
+}  // namespace
 
 log4cplus::Logger& getLogger(bool& ok) {
     ok = g_open.load();

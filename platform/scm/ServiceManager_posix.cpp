@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "ScmApi.h"
@@ -24,6 +25,9 @@ namespace {
 // How long the dispatcher waits for the service thread to end after it has
 // reported stopped, before leaving it to the process's exit.
 constexpr int kServiceEndGraceMs = 5000;
+
+// How long the dispatcher waits before it polls again after poll failed.
+constexpr DWORD kPollRetryMs = 100;
 
 // Where systemd takes status notifications (sd_notify(3)): the socket that
 // NOTIFY_SOCKET names, a path or, after '@', an abstract name. The protocol is
@@ -161,13 +165,24 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
 
     const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
     LPWSTR name = lpServiceStartTable[0].lpServiceName;
-    std::thread service([serviceMain, name, &d] {
-        LPWSTR args[] = {name, nullptr};
-        serviceMain(1, args);
+    // Where no thread can be made (TasksMax, pids.max, RLIMIT_NPROC), the
+    // service cannot run: the caller is told, as for any dispatcher failure.
+    std::thread service;
+    try {
+        service = std::thread([serviceMain, name, &d] {
+            LPWSTR args[] = {name, nullptr};
+            serviceMain(1, args);
+            std::lock_guard<std::mutex> held(d.lock);
+            d.serviceEnded = true;
+            wake(d);
+        });
+    } catch (const std::system_error&) {
         std::lock_guard<std::mutex> held(d.lock);
-        d.serviceEnded = true;
-        wake(d);
-    });
+        d.wakeFd = -1;
+        close(signalFd);
+        close(wakeFd);
+        return FALSE;
+    }
 
     std::unique_lock<std::mutex> held(d.lock);
     auto graceEnd = std::chrono::steady_clock::time_point::max();
@@ -187,10 +202,13 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
         held.unlock();
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         const int ready = poll(fds, 2, timeoutMs);
-        held.lock();
-        if (ready < 0 && errno != EINTR) {
-            break;
+        const int pollError = ready < 0 ? errno : 0;
+        if (pollError != 0 && pollError != EINTR) {
+            // Out of memory for a moment, say: the service still runs, so
+            // the dispatcher must not return under it. Try again shortly.
+            Sleep(kPollRetryMs);
         }
+        held.lock();
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo info[16];
             ssize_t got;

@@ -1,5 +1,7 @@
 #include "FileUtil.h"
 
+#include <new>
+
 #include "Paths.h"
 
 namespace orvel_public {
@@ -14,9 +16,7 @@ bool isPlainName(const std::string& name) {
     return name.find_first_of("/\\:") == std::string::npos && name.find('\0') == std::string::npos;
 }
 
-}  // namespace
-
-std::string CFileUtil::getPathOfBinFile(const std::string& fileName, std::string* /*p*/) {
+std::string findInBinaryDirectory(const std::string& fileName) {
     if (!isPlainName(fileName)) {
         return "";
     }
@@ -26,6 +26,18 @@ std::string CFileUtil::getPathOfBinFile(const std::string& fileName, std::string
     }
     std::string path = dir + detail::pathSeparator() + fileName;
     return detail::isRegularFile(path) ? path : "";
+}
+
+}  // namespace
+
+std::string CFileUtil::getPathOfBinFile(const std::string& fileName, std::string* /*p*/) {
+    // Out of memory: nothing found, which the caller reports, rather than an
+    // exception that would end the process.
+    try {
+        return findInBinaryDirectory(fileName);
+    } catch (const std::bad_alloc&) {
+        return "";
+    }
 }
 
 }  // namespace orvel_public

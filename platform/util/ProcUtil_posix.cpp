@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "ProcUtil.h"
 
@@ -69,6 +72,21 @@ std::vector<char*> childEnvironment() {
     return env;
 }
 
+// A parent may have left SIGCHLD ignored (or SA_NOCLDWAIT set), and passed
+// that on through exec: children are then reaped by the kernel and every
+// status is lost to waitpid. The default takes it back, for the process's
+// whole life; the child gets the default anyway.
+void keepChildStatuses() {
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) == 0 &&
+        (current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0)) {
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigemptyset(&byDefault.sa_mask);
+        (void)sigaction(SIGCHLD, &byDefault, nullptr);
+    }
+}
+
 int32_t statusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) {
         return WEXITSTATUS(waitStatus);
@@ -79,9 +97,7 @@ int32_t statusOf(int waitStatus) {
     return 126;
 }
 
-}  // namespace
-
-int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
+int32_t runProgram(const std::string& program, const std::string& args) {
     std::vector<std::string> words = detail::splitArgs(args);
     std::vector<char*> argv;
     argv.reserve(words.size() + 2);
@@ -91,6 +107,7 @@ int32_t CProcUtil::execScript(const std::string& program, const std::string& arg
     }
     argv.push_back(nullptr);
 
+    keepChildStatuses();
     const SpawnAttributes attr;
     const SpawnFileActions actions;
     std::vector<char*> env = childEnvironment();
@@ -111,6 +128,17 @@ int32_t CProcUtil::execScript(const std::string& program, const std::string& arg
         if (got < 0 && errno != EINTR) {
             return 126;
         }
+    }
+}
+
+}  // namespace
+
+int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
+    // Out of memory before the child exists: a run that could not be made.
+    try {
+        return runProgram(program, args);
+    } catch (const std::bad_alloc&) {
+        return 126;
     }
 }
 

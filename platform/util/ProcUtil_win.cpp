@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -93,9 +94,7 @@ private:
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
-}  // namespace
-
-int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
+int32_t runProgram(const std::string& program, const std::string& args) {
     std::string commandLine = detail::quoteWindowsArg(program);
     for (const std::string& word : detail::splitArgs(args)) {
         commandLine += ' ';
@@ -137,6 +136,17 @@ int32_t CProcUtil::execScript(const std::string& program, const std::string& arg
     const BOOL got = GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hProcess);
     return got ? static_cast<int32_t>(code) : -1;
+}
+
+}  // namespace
+
+int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
+    // Out of memory before the child exists: a run that could not be made.
+    try {
+        return runProgram(program, args);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
 }
 
 }  // namespace orvel_public

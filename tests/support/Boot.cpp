@@ -58,10 +58,18 @@ Boot prepareBoot(const std::string& name, const std::string& plan, bool withCont
     return b;
 }
 
-void startBoot(Boot& b, bool closeStandardStreams) {
+void startBoot(Boot& b, Streams streams) {
     std::vector<std::string> env;
+    const auto overridden = [&b](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        if (name == "NOTIFY_SOCKET=") return true;
+        for (const std::string& extra : b.extraEnv) {
+            if (extra.rfind(name, 0) == 0) return true;
+        }
+        return false;
+    };
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("NOTIFY_SOCKET=", 0) != 0) {
+        if (!overridden(*e)) {
             env.emplace_back(*e);
         }
     }
@@ -76,19 +84,36 @@ void startBoot(Boot& b, bool closeStandardStreams) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string out = utf8Of(b.root / "output.txt");
-    if (closeStandardStreams) {
+    int pipeFds[2] = {-1, -1};
+    if (streams == Streams::Closed) {
         for (int fd = 0; fd <= 2; ++fd) {
             posix_spawn_file_actions_addclose(&actions, fd);
+        }
+    } else if (streams == Streams::BrokenPipe) {
+        if (pipe2(pipeFds, O_CLOEXEC) == 0) {
+            close(pipeFds[0]);  // the reader has gone before the first record
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
         }
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
-    const std::string program = utf8Of(b.bin / "ventrix");
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    std::vector<std::string> words = b.wrapper;
+    words.push_back(utf8Of(b.bin / "ventrix"));
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    // An ignored signal stays ignored through exec; the test's own are restored at once.
+    std::vector<struct sigaction> saved(b.ignoredSignals.size());
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    for (size_t i = 0; i < b.ignoredSignals.size(); ++i) sigaction(b.ignoredSignals[i], &ignore, &saved[i]);
     b.started = Clock::now();
-    const int err = posix_spawn(&b.pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    const int err = posix_spawn(&b.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    for (size_t i = 0; i < b.ignoredSignals.size(); ++i) sigaction(b.ignoredSignals[i], &saved[i], nullptr);
     posix_spawn_file_actions_destroy(&actions);
+    if (pipeFds[1] >= 0) close(pipeFds[1]);
     if (err != 0) {
         b.pid = -1;
     }

@@ -21,7 +21,9 @@ struct Boot {
     std::chrono::steady_clock::time_point started;
     pid_t pid = -1;
     std::unique_ptr<NotifyListener> notify;
-    std::vector<std::string> extraEnv;  // "NAME=value", added at the start
+    std::vector<std::string> extraEnv;  // "NAME=value", set at the start over the test's own
+    std::vector<int> ignoredSignals;    // ignored by the parent, as ventrix inherits them
+    std::vector<std::string> wrapper;   // a command that runs ventrix, given as its last argument
     long cpuMs = -1;                    // user and system time of the whole run, once it has ended
 
     // Milliseconds from the start to t.
@@ -37,9 +39,14 @@ struct Boot {
 // withControlProgram false no sys_ctrl at all.
 Boot prepareBoot(const std::string& name, const std::string& plan, bool withControlProgram = true);
 
-// Starts ventrix with NOTIFY_SOCKET set, standard output and error to
-// output.txt, or with standard input, output and error closed.
-void startBoot(Boot& b, bool closeStandardStreams = false);
+enum class Streams {
+    ToFile,      // standard output and error to output.txt
+    Closed,      // standard input, output and error closed
+    BrokenPipe,  // standard output and error on a pipe whose reader has gone
+};
+
+// Starts ventrix with NOTIFY_SOCKET set and its standard streams as asked.
+void startBoot(Boot& b, Streams streams = Streams::ToFile);
 
 // The exit status, or -1 when it had not ended within the limit (it is then
 // killed); sets cpuMs.

@@ -12,6 +12,7 @@
 //   say:N     say what it was asked on standard output and on standard error,
 //             then exit with status N
 //   fds       write its open descriptors (Linux) to sys_ctrl.fds, then exit 0
+//   sigs      write its blocked and ignored signals (Linux) to sys_ctrl.sigs, then exit 0
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -103,6 +104,14 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         std::fprintf(stderr, "sys_ctrl %s: on standard error\n", option.c_str());
         return static_cast<int>(std::strtoll(action.c_str() + 4, nullptr, 10));
+    }
+    if (action == "sigs") {
+        std::ifstream status("/proc/self/status");
+        std::ofstream out(beside("sys_ctrl.sigs"));
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigIgn:", 0) == 0) out << line << '\n';
+        }
+        return 0;
     }
     if (action == "fds") {
         // Listed before the output file is opened, so that it is not among them.

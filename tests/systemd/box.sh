@@ -6,7 +6,7 @@
 #   box_start          boots the box and waits until it is running
 #   box NAME ARGS...   runs a command inside
 #   box_put FILE PATH  copies a host file into the box
-#   box_poweroff       shuts the box down in order, as a host's poweroff does
+#   box_poweroff [S]   shuts the box down in order, as a host's poweroff does, within S seconds (10)
 #   box_skip_unless_able  exits 77 (skipped), saying why, where no box can run
 # $BOX_OUT on the host is /var/lib/box-out in the box: what is written there
 # outlives the box's shutdown.
@@ -117,7 +117,7 @@ box_poweroff() {
   [ -n "$BOX_NSPAWN" ] || return 0
   kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
   local i
-  for i in $(seq 1 100); do kill -0 "$BOX_NSPAWN" 2>/dev/null || return 0; sleep 0.1; done
+  for i in $(seq 1 $((${1:-10} * 10))); do kill -0 "$BOX_NSPAWN" 2>/dev/null || return 0; sleep 0.1; done
   return 1
 }
 
