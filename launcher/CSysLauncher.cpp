@@ -17,10 +17,12 @@ const char* const kProgramBaseName = "sys_ctrl";
 const char* const kStartOption = "-l";
 const char* const kStopOption = "-s";
 
-// A fourth start is never tried: the give-up check in STATE_STOPPED.
-constexpr int32_t kMaxStartFailures = 2;
-// The third failed stop run of one clean-up ends the launcher.
-constexpr int32_t kMaxStopFailures = 2;
+// Failed starts after which the next one is still tried: the third failure
+// ends the launcher, so at most three start runs.
+constexpr int32_t kStartFailuresStillRetried = 2;
+// Failed stop runs of one clean-up after which another is still made: the
+// third failure ends the launcher, so at most three stop runs.
+constexpr int32_t kStopFailuresStillRetried = 2;
 
 // Looked up afresh on every run, so a program installed or removed meanwhile is seen.
 std::string controlProgramPath() {
@@ -64,14 +66,14 @@ int32_t CSysLauncher::processOnce(bool bStop) {
             if (doStop()) {
                 m_nState = STATE_STOPPED;
                 m_nStopFailCount = 0;
-            } else if (m_nStopFailCount >= kMaxStopFailures) {
+            } else if (m_nStopFailCount >= kStopFailuresStillRetried) {
                 return FINISHED;
             } else {
                 ++m_nStopFailCount;
             }
             break;
         case STATE_STOPPED:
-            if (bStop || m_nStartFailCount > kMaxStartFailures) {
+            if (bStop || m_nStartFailCount > kStartFailuresStillRetried) {
                 return FINISHED;
             }
             m_nState = STATE_START;

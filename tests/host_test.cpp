@@ -50,7 +50,7 @@ std::vector<std::string> bootRecords(const std::vector<std::string>& middle) {
     return out;
 }
 
-TEST_F(HostTest, BootThatStartsThePlatformReportsFourFieldsExactlyAndExitsZero) {
+TEST_F(HostTest, BootThatStartsThePlatformReportsEveryFieldExactlyAndExitsZero) {
     EXPECT_EQ(runHost(), 0);
 
     ASSERT_EQ(scm().reports.size(), 3u);

@@ -1,17 +1,25 @@
-// What the utility library returns differs per system; each system's test file says.
+// What the utility library's tests share; what differs per system, each
+// system's test file says.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "ChildOutput.h"
+#include "support/TestFiles.h"
+
 namespace expect {
 
 extern const int32_t kNotFound;
 extern const int32_t kCannotExecute;
 
-// Runs program with the process's standard output and error going to file
-// (where the system lets a child inherit them) and returns its result.
-int32_t runWithOutputTo(const std::filesystem::path& file, const std::string& program, const std::string& args);
+// file, created empty, as a handle a child can be given for its output.
+orvel_public::OutputHandle openForChild(const std::filesystem::path& file);
 
 }  // namespace expect
+
+// The test suite's own child program.
+inline std::string childPath() {
+    return testsupport::utf8Of(testsupport::binDir() / testsupport::programName("test_child"));
+}

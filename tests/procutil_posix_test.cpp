@@ -21,29 +21,12 @@ namespace expect {
 const int32_t kNotFound = 127;
 const int32_t kCannotExecute = 126;
 
-int32_t runWithOutputTo(const fs::path& file, const std::string& program, const std::string& args) {
-    const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int savedOut = dup(1);
-    const int savedErr = dup(2);
-    dup2(out, 1);
-    dup2(out, 2);
-    const int32_t result = CProcUtil::execScript(program, args);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    close(out);
-    // Both streams arrived in full.
-    struct stat st {};
-    stat(file.c_str(), &st);
-    EXPECT_EQ(st.st_size, 2 * 10485760);
-    return result;
+orvel_public::OutputHandle openForChild(const fs::path& file) {
+    return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 }  // namespace expect
 
 namespace {
-
-std::string childPath() { return testsupport::utf8Of(testsupport::binDir() / "test_child"); }
 
 TEST(ExecScriptPosixTest, ChildKilledBySignalGives128PlusTheSignal) {
     for (const int sig : {SIGKILL, SIGTERM, SIGINT}) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "LogPlatform.h"
+#include "RollOver.h"
 
 namespace orvel_public::detail {
 
@@ -78,38 +79,15 @@ void LogFile::tell(bool& told, const std::string& what) {
     }
 }
 
-// The live file is moved aside first: where that fails (held open without
-// delete sharing on Windows, a bind mount or an append-only file on Linux),
-// nothing else is touched, so the backups stay as they are and the live file
-// keeps every record, growing past its bound until it can be moved again.
-// Only then does name.N-1 become name.N and so on, the oldest dropped, and
-// the file moved aside become name.1. A name.1 that cannot be replaced puts
-// the live file back.
+// Where the live file cannot be moved aside, it keeps every record and
+// grows, and the backups stay as they are (rollOver), until it can.
 void LogFile::rollOver() {
     out_.close();
-    const auto numbered = [this](const std::string& suffix) {
-        fs::path p = file_;
-        p += "." + suffix;
-        return p;
-    };
     if (backups_ <= 0) {
         open(true);  // nothing is kept
         return;
     }
-    std::error_code ec;
-    const fs::path aside = numbered("rolling");
-    fs::rename(file_, aside, ec);
-    if (!ec) {
-        fs::remove(numbered(std::to_string(backups_)), ec);
-        for (int i = backups_ - 1; i >= 1; --i) {
-            fs::rename(numbered(std::to_string(i)), numbered(std::to_string(i + 1)), ec);
-        }
-        fs::rename(aside, numbered("1"), ec);
-        if (ec) {
-            std::error_code back;
-            fs::rename(aside, file_, back);
-        }
-    }
+    const std::error_code ec = detail::rollOver(file_, backups_);
     if (ec) {
         tell(toldStuck_, "cannot roll the log file " + file_.u8string() + " over (" + ec.message() +
                              "); it keeps every record and grows past " + std::to_string(maxSize_) +

@@ -36,8 +36,9 @@ enum class OpenResult { Opened, Refused, Failed };
 // administrators could have placed it, and is refused otherwise.
 OpenResult openLogStream(std::ofstream& out, const std::filesystem::path& file, bool afresh);
 
-// The appenders for everything but the log file: standard error, or the
-// system's own log where standard error leads there. Those that write text use
+// The appenders for everything but the log file: on Linux standard error, or
+// the journal where standard error leads there; on Windows standard error and
+// the Application event log (its failures only). Those that write text use
 // pattern.
 std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
 
@@ -45,6 +46,13 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& pro
 // log4cplus is whole: linked in, it is torn down before this file's objects at
 // exit, and an appender destroyed after it brings it back with a complaint.
 void releaseStreamAppenders();
+
+// Where the programs the process runs write their standard output and error,
+// from the start of the log system with a log folder to its stop: on Windows
+// a file beside the log (RunOutput_win.cpp); on Linux nothing is set, and
+// they inherit the process's own streams (the journal, under systemd).
+void keepChildOutput(const std::string& folder, const std::string& processName);
+void dropChildOutput();
 
 // Tells the operator, where they look first, a failure of the log system's own.
 void warnOperator(const std::string& text);

@@ -11,7 +11,6 @@
 #include <system_error>
 
 #include "LogFile.h"
-#include "LogFolder.h"
 #include "LogPlatform.h"
 #include "Paths.h"
 
@@ -27,8 +26,6 @@ constexpr int kBackups = 5;
 std::mutex g_lifecycle;
 std::atomic<bool> g_open{false};
 log4cplus::Logger g_logger;  // set while no other thread runs yet
-std::string g_process;       // both set at the start, under g_lifecycle
-std::string g_logFolder;     // "" where there is no log file
 
 std::unique_ptr<log4cplus::Layout> makeLayout() {
     return std::make_unique<log4cplus::PatternLayout>(kPattern);
@@ -110,10 +107,10 @@ void startLocked(const char* appName, const char* processName, bool& haveLogger)
         logger.addAppender(appender);
     }
 
-    g_process = process;
-    g_logFolder.clear();
-    if (log4cplus::SharedAppenderPtr file = openLogFile(app, process, g_logFolder)) {
+    std::string folder;
+    if (log4cplus::SharedAppenderPtr file = openLogFile(app, process, folder)) {
         logger.addAppender(file);
+        detail::keepChildOutput(folder, process);
     }
 }
 
@@ -134,19 +131,7 @@ void StopLogSystem() {
     }
     g_logger.removeAllAppenders();
     detail::releaseStreamAppenders();
-    g_logFolder.clear();
+    detail::dropChildOutput();
 }
-
-namespace detail {
-
-std::string logFileFor(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_lifecycle);
-    if (!g_open.load() || g_logFolder.empty()) {
-        return "";
-    }
-    return g_logFolder + pathSeparator() + g_process + "." + name + ".log";
-}
-
-}  // namespace detail
 
 }  // namespace orvel_public

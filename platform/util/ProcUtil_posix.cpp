@@ -2,12 +2,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "ChildOutput.h"
 #include "ProcUtil.h"
 
 extern char** environ;
@@ -41,11 +43,17 @@ private:
 };
 
 // Only standard input, output and error reach the child: the log file and
-// anything else the process holds open stays ours.
+// anything else the process holds open stays ours. Output and error are the
+// descriptor given, where there is one (dup2 comes first: closefrom would
+// close it).
 class SpawnFileActions {
 public:
-    SpawnFileActions() {
+    explicit SpawnFileActions(OutputHandle output) {
         posix_spawn_file_actions_init(&actions_);
+        if (output != kNoOutput) {
+            posix_spawn_file_actions_adddup2(&actions_, static_cast<int>(output), 1);
+            posix_spawn_file_actions_adddup2(&actions_, static_cast<int>(output), 2);
+        }
         posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
     }
     ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
@@ -109,12 +117,16 @@ int32_t runProgram(const std::string& program, const std::string& args) {
 
     keepChildStatuses();
     const SpawnAttributes attr;
-    const SpawnFileActions actions;
     std::vector<char*> env = childEnvironment();
+    const OutputHandle output = detail::childOutputFor(program, args);
+    const SpawnFileActions actions(output);
     pid_t pid = 0;
     // glibc reports a failed exec here, so a missing program is told apart
     // from one that ran and exited 127.
     const int err = posix_spawn(&pid, program.c_str(), actions.get(), attr.get(), argv.data(), env.data());
+    if (output != kNoOutput) {
+        close(static_cast<int>(output));
+    }
     if (err != 0) {
         return (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG || err == ELOOP) ? 127 : 126;
     }

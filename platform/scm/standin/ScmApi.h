@@ -57,10 +57,13 @@ constexpr DWORD SERVICE_CONTROL_CONTINUE = 3;
 constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
 constexpr DWORD SERVICE_CONTROL_SHUTDOWN = 5;
 
-// Runs the table's first service on a thread of its own and returns TRUE once
-// it has reported stopped (or its thread has ended); FALSE for a table without
-// a named service. Stop requests reach the registered handler on the calling
-// thread.
+// Runs the table's first service on a thread of its own, delivering stop
+// requests (SIGTERM, SIGINT, SIGHUP) to the registered handler on the calling
+// thread. Returns TRUE once the service has reported stopped and its thread
+// has ended, or, should that thread not end, 5 s after the stopped report.
+// Returns FALSE, running no service, for a table without a named service and
+// where the dispatcher cannot have what it needs: its signal and wake-up
+// descriptors, or a thread for the service.
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable);
 
 // The status handle for the service, or null when name or handler is missing.
