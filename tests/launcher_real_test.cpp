@@ -18,25 +18,9 @@ struct Install {
     fs::path root;
     fs::path bin;
 
-    std::vector<std::string> runs() const {
-        std::vector<std::string> out;
-        for (const std::string& line : testsupport::readLines(bin / "sys_ctrl.runs")) {
-            out.push_back(line.substr(line.find(' ') + 1));  // drop the time stamp
-        }
-        return out;
-    }
-    // Each record's message, with the lines that follow its first one.
+    std::vector<std::string> runs() const { return testsupport::runsIn(bin); }
     std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        for (const std::string& line : testsupport::readLines(root / "log" / "BASE" / "launcher_driver.log")) {
-            const std::string::size_type dash = line.find(" - ");
-            if (line.size() > 24 && line[4] == '-' && line[13] == ':' && dash != std::string::npos) {
-                out.push_back(line.substr(dash + 3));
-            } else if (!out.empty()) {
-                out.back() += "\n" + line;
-            }
-        }
-        return out;
+        return testsupport::logMessages(root / "log" / "BASE" / "launcher_driver.log");
     }
     int ticks() const { return std::stoi(testsupport::readFile(bin / "driver.ticks")); }
     std::string controlProgram() const { return testsupport::utf8Of(bin / programName("sys_ctrl")); }

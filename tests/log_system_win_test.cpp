@@ -15,23 +15,23 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(LogSystemWinTest, RunOutputGoesBesideTheLogUnderAHeadingARun) {
-    const fs::path file = testsupport::binDir().parent_path() / "log" / "BASE" / "runs.test_child.log";
+    const fs::path file = testsupport::binDir().parent_path() / "log" / "BASE" / "runs.fake_sys_ctrl.log";
     fs::remove(file);
-    const std::string child = testsupport::utf8Of(testsupport::binDir() / "test_child.exe");
+    const std::string child = testsupport::utf8Of(testsupport::binDir() / "fake_sys_ctrl.exe");
     orvel_public::StartLogSystem("BASE", "runs");
-    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "exit 0"), 0);
-    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "spew 4"), 0);
+    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "exit:0"), 0);
+    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "spew:4"), 0);
     orvel_public::StopLogSystem();
-    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "spew 4"), 0);  // nowhere, once stopped
+    EXPECT_EQ(orvel_public::CProcUtil::execScript(child, "spew:4"), 0);  // nowhere, once stopped
 
     const std::vector<std::string> lines = testsupport::readLines(file);
     ASSERT_EQ(lines.size(), 3u) << testsupport::readFile(file);
-    const std::regex heading(R"(---- \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_child (.*)\r?)");
+    const std::regex heading(R"(---- \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} fake_sys_ctrl (.*)\r?)");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[0], m, heading)) << lines[0];
-    EXPECT_EQ(m[1].str(), "exit 0");
+    EXPECT_EQ(m[1].str(), "exit:0");
     ASSERT_TRUE(std::regex_match(lines[1], m, heading)) << lines[1];
-    EXPECT_EQ(m[1].str(), "spew 4");
+    EXPECT_EQ(m[1].str(), "spew:4");
     EXPECT_EQ(lines[2], "xxxxxxxx");
 }
 

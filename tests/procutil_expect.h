@@ -21,5 +21,5 @@ orvel_public::OutputHandle openForChild(const std::filesystem::path& file);
 
 // The test suite's own child program.
 inline std::string childPath() {
-    return testsupport::utf8Of(testsupport::binDir() / testsupport::programName("test_child"));
+    return testsupport::utf8Of(testsupport::binDir() / testsupport::programName("fake_sys_ctrl"));
 }

@@ -30,20 +30,20 @@ namespace {
 
 TEST(ExecScriptPosixTest, ChildKilledBySignalGives128PlusTheSignal) {
     for (const int sig : {SIGKILL, SIGTERM, SIGINT}) {
-        EXPECT_EQ(CProcUtil::execScript(childPath(), "signal " + std::to_string(sig)), 128 + sig) << sig;
+        EXPECT_EQ(CProcUtil::execScript(childPath(), "signal:" + std::to_string(sig)), 128 + sig) << sig;
     }
 }
 
 TEST(ExecScriptPosixTest, LargeExitCodesAreCutToEightBitsByTheSystem) {
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit 300"), 300 & 0xff);
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit -1"), 255);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:300"), 300 & 0xff);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:-1"), 255);
 }
 
 TEST(ExecScriptPosixTest, OnlyStandardDescriptorsReachTheChild) {
     const fs::path dir = testsupport::freshDir("fds");
     const int leaky = open("/dev/null", O_RDONLY);  // no close-on-exec, as log4cplus opens its file
     ASSERT_GE(leaky, 3);
-    ASSERT_EQ(CProcUtil::execScript(childPath(), "fds " + (dir / "fds.txt").string()), 0);
+    ASSERT_EQ(CProcUtil::execScript(childPath(), "fds:" + (dir / "fds.txt").string()), 0);
     close(leaky);
     std::vector<std::string> fds;
     for (const std::string& line : testsupport::readLines(dir / "fds.txt")) {
@@ -56,7 +56,7 @@ TEST(ExecScriptPosixTest, ChildDoesNotGetTheNotificationSocket) {
     const fs::path dir = testsupport::freshDir("env");
     setenv("NOTIFY_SOCKET", "/run/orvel-test/notify", 1);
     setenv("ORVEL_PASSED_ON", "yes", 1);
-    ASSERT_EQ(CProcUtil::execScript(childPath(), "env " + (dir / "env.txt").string()), 0);
+    ASSERT_EQ(CProcUtil::execScript(childPath(), "env:" + (dir / "env.txt").string()), 0);
     EXPECT_STREQ(getenv("NOTIFY_SOCKET"), "/run/orvel-test/notify");  // still the launcher's
     unsetenv("NOTIFY_SOCKET");
     unsetenv("ORVEL_PASSED_ON");
@@ -72,7 +72,7 @@ TEST(ExecScriptPosixTest, ChildDoesNotInheritBlockedStopSignals) {
     sigemptyset(&term);
     sigaddset(&term, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &term, &old);
-    const int32_t result = CProcUtil::execScript(childPath(), "selfterm");
+    const int32_t result = CProcUtil::execScript(childPath(), "kill");
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     EXPECT_EQ(result, 128 + SIGTERM);
 }
@@ -86,7 +86,7 @@ TEST(ExecScriptPosixTest, WaitIsResumedWhenASignalInterruptsIt) {
     sigaction(SIGALRM, &sa, &old);
     itimerval every20ms{{0, 20000}, {0, 20000}};
     setitimer(ITIMER_REAL, &every20ms, nullptr);
-    const int32_t result = CProcUtil::execScript(childPath(), "sleep 300");
+    const int32_t result = CProcUtil::execScript(childPath(), "sleep:300");
     itimerval off{};
     setitimer(ITIMER_REAL, &off, nullptr);
     sigaction(SIGALRM, &old, nullptr);
@@ -95,7 +95,7 @@ TEST(ExecScriptPosixTest, WaitIsResumedWhenASignalInterruptsIt) {
 
 TEST(ExecScriptPosixTest, ProgramIsNeverSearchedOnThePath) {
     EXPECT_EQ(CProcUtil::execScript("true", ""), 127);
-    EXPECT_EQ(CProcUtil::execScript("test_child", "exit 0"), 127);
+    EXPECT_EQ(CProcUtil::execScript("fake_sys_ctrl", "exit:0"), 127);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST(QuoteWindowsArgTest, FollowsCommandLineToArgvRules) {
 TEST(GetPathOfBinFileTest, FindsOnlyRegularFilesInTheBinaryDirectory) {
     const fs::path folder = testsupport::binDir() / "named_like_a_program";
     fs::create_directories(folder);
-    const std::string child = programName("test_child");
+    const std::string child = programName("fake_sys_ctrl");
     EXPECT_EQ(CFileUtil::getPathOfBinFile(child, nullptr), childPath());
 
     const char* const refused[] = {"",
@@ -62,11 +62,11 @@ TEST(GetPathOfBinFileTest, FindsOnlyRegularFilesInTheBinaryDirectory) {
                                    "..",
                                    "no_such_program",
                                    "named_like_a_program",
-                                   "../bin/test_child",
-                                   "./test_child",
+                                   "../bin/fake_sys_ctrl",
+                                   "./fake_sys_ctrl",
                                    "sub/x",
                                    "sub\\x",
-                                   "C:test_child"};
+                                   "C:fake_sys_ctrl"};
     for (const char* name : refused) {
         EXPECT_EQ(CFileUtil::getPathOfBinFile(name, nullptr), "") << name;
     }
@@ -75,26 +75,26 @@ TEST(GetPathOfBinFileTest, FindsOnlyRegularFilesInTheBinaryDirectory) {
 
 TEST(ExecScriptTest, ReturnsTheExitStatus) {
     for (const int code : {0, 1, 2, 42, 255}) {
-        EXPECT_EQ(CProcUtil::execScript(childPath(), "exit " + std::to_string(code)), code);
+        EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:" + std::to_string(code)), code);
     }
 }
 
 TEST(ExecScriptTest, PassesArgumentsAsSeparateWords) {
     const fs::path dir = testsupport::freshDir("args");
     const std::string out = testsupport::utf8Of(dir / "args.txt");
-    ASSERT_EQ(CProcUtil::execScript(childPath(), "args " + out + "  -l\tx;y $HOME *"), 0);
+    ASSERT_EQ(CProcUtil::execScript(childPath(), "args:" + out + "  -l\tx;y $HOME *"), 0);
     EXPECT_EQ(testsupport::readLines(dir / "args.txt"), (std::vector<std::string>{"-l", "x;y", "$HOME", "*"}));
 }
 
 TEST(ExecScriptTest, RunsAProgramWhosePathHasSpacesAndNonAsciiLetters) {
     const fs::path dir = testsupport::freshDir("子进程 平台 测试") / "b i n";
     fs::create_directories(dir);
-    testsupport::copyProgram("test_child", dir);
-    const std::string program = testsupport::utf8Of(dir / programName("test_child"));
+    testsupport::copyProgram("fake_sys_ctrl", dir);
+    const std::string program = testsupport::utf8Of(dir / programName("fake_sys_ctrl"));
     // Arguments are blank-separated, so the record goes to a folder without blanks.
     const fs::path record = testsupport::freshDir("args-from-non-ascii") / "args.txt";
-    EXPECT_EQ(CProcUtil::execScript(program, "exit 3"), 3);
-    ASSERT_EQ(CProcUtil::execScript(program, "args " + testsupport::utf8Of(record) + " -s"), 0);
+    EXPECT_EQ(CProcUtil::execScript(program, "exit:3"), 3);
+    ASSERT_EQ(CProcUtil::execScript(program, "args:" + testsupport::utf8Of(record) + " -s"), 0);
     EXPECT_EQ(testsupport::readLines(record), std::vector<std::string>{"-s"});
 }
 
@@ -125,7 +125,7 @@ TEST(ExecScriptTest, ChildWritingMegabytesWhereTheSourceSaysDoesNotStall) {
     orvel_public::setChildOutputSource(
         [](const std::string&, const std::string&) { return expect::openForChild(g_output); });
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "spew 10485760"), 0);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "spew:10485760"), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
     orvel_public::setChildOutputSource(nullptr);
     EXPECT_EQ(fs::file_size(g_output), 2u * 10485760u);

@@ -30,15 +30,15 @@ orvel_public::OutputHandle openForChild(const fs::path& file) {
 namespace {
 
 TEST(ExecScriptWinTest, ExitCodesComeBackAsSigned32BitValues) {
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit -5"), -5);
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit 3221225477"), static_cast<int32_t>(0xC0000005u));
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit 300"), 300);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:-5"), -5);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:3221225477"), static_cast<int32_t>(0xC0000005u));
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:300"), 300);
 }
 
-// test_child with args, inheriting every inheritable handle of ours; its exit code.
+// fake_sys_ctrl with args, inheriting every inheritable handle of ours; its exit code.
 DWORD runInheritingAll(const std::string& args) {
-    std::wstring command = L"test_child.exe " + std::wstring(args.begin(), args.end());
-    const std::wstring program = (testsupport::binDir() / "test_child.exe").wstring();
+    std::wstring command = L"fake_sys_ctrl.exe " + std::wstring(args.begin(), args.end());
+    const std::wstring program = (testsupport::binDir() / "fake_sys_ctrl.exe").wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -62,12 +62,12 @@ TEST(ExecScriptWinTest, OutputGoesWhereTheSourceSaysAndNoOtherHandleIsInherited)
     g_output = testsupport::freshDir("win-output") / "out.txt";
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const HANDLE ours = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
-    const std::string probe = "handle " + std::to_string(reinterpret_cast<uintptr_t>(ours));
+    const std::string probe = "handle:" + std::to_string(reinterpret_cast<uintptr_t>(ours));
     ASSERT_EQ(runInheritingAll(probe), 0) << "a child that inherits every handle does not see the event";
     orvel_public::setChildOutputSource(
         [](const std::string&, const std::string&) { return expect::openForChild(g_output); });
     EXPECT_EQ(CProcUtil::execScript(childPath(), probe), 1) << "the child saw the event";
-    EXPECT_EQ(CProcUtil::execScript(childPath(), "spew 4"), 0);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "spew:4"), 0);
     orvel_public::setChildOutputSource(nullptr);
     CloseHandle(ours);
     EXPECT_EQ(testsupport::readFile(g_output), "xxxxxxxx");

@@ -1,5 +1,19 @@
 # What the suites that run the Windows build under Wine share. The callers
-# set $helpers (the folder of the test programs) and $drive_c (the prefix's C:).
+# set $helpers (the folder of the test programs) and $top (the source tree's),
+# and start with wine_group_prefix, which sets $drive_c (the prefix's C:).
+
+# A fresh Wine prefix of the group's own in DIR/prefix, initialised, its
+# server ended when the group ends.
+wine_group_prefix() {
+  export LC_ALL=C.UTF-8  # Wine converts arguments and paths through the locale
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=$1/prefix
+  rm -rf "$1"
+  mkdir -p "$WINEPREFIX"
+  trap 'wineserver -k 2>/dev/null' EXIT
+  "$top/scripts/wine-run" "$WINEPREFIX" || { echo "FAIL: Wine prefix did not initialise"; exit 1; }
+  drive_c=$WINEPREFIX/drive_c
+}
 
 # Windows programs write CRLF line ends.
 unix() { [ -f "$1" ] && tr -d '\r' <"$1"; }

@@ -25,21 +25,10 @@ long Boot::msAt(Clock::time_point t) const {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - started).count());
 }
 
-std::vector<std::string> Boot::runs() const {
-    std::vector<std::string> out;
-    for (const std::string& line : readLines(bin / "sys_ctrl.runs")) {
-        out.push_back(line.substr(line.find(' ') + 1));
-    }
-    return out;
-}
+std::vector<std::string> Boot::runs() const { return runsIn(bin); }
 
 std::vector<std::string> Boot::logMessages() const {
-    std::vector<std::string> out;
-    for (const std::string& line : readLines(root / "log" / "BASE" / "ventrix.log")) {
-        const std::string::size_type dash = line.find(" - ");
-        out.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
-    }
-    return out;
+    return testsupport::logMessages(root / "log" / "BASE" / "ventrix.log");
 }
 
 std::string Boot::output() const { return readFile(root / "output.txt"); }

@@ -30,7 +30,7 @@ struct Boot {
     long msAt(std::chrono::steady_clock::time_point t) const;
     // sys_ctrl's runs, by their arguments.
     std::vector<std::string> runs() const;
-    // The log file's messages, without time stamps and writing sites.
+    // The log file's records (testsupport::logMessages).
     std::vector<std::string> logMessages() const;
     std::string output() const;
 };

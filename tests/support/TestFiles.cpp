@@ -59,4 +59,25 @@ void copyProgram(const std::string& base, const fs::path& dir, const std::string
     }
 }
 
+std::vector<std::string> logMessages(const fs::path& logFile) {
+    std::vector<std::string> out;
+    for (const std::string& line : readLines(logFile)) {
+        const std::string::size_type dash = line.find(" - ");
+        if (line.size() > 24 && line[4] == '-' && line[13] == ':' && dash != std::string::npos) {
+            out.push_back(line.substr(dash + 3));
+        } else if (!out.empty()) {
+            out.back() += "\n" + line;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> runsIn(const fs::path& binDir) {
+    std::vector<std::string> out;
+    for (const std::string& line : readLines(binDir / "sys_ctrl.runs")) {
+        out.push_back(line.substr(line.find(' ') + 1));  // without its time stamp
+    }
+    return out;
+}
+
 }  // namespace testsupport

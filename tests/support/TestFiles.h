@@ -19,6 +19,13 @@ std::string readFile(const std::filesystem::path& p);
 std::vector<std::string> readLines(const std::filesystem::path& p);
 void writeFile(const std::filesystem::path& p, const std::string& text);
 
+// The launcher's records in a log file, each its message without time stamp
+// and writing site, with the lines that follow its first one ("\n" between).
+std::vector<std::string> logMessages(const std::filesystem::path& logFile);
+
+// The runs that the fake sys_ctrl in binDir recorded, by their arguments.
+std::vector<std::string> runsIn(const std::filesystem::path& binDir);
+
 // The name of a program of the test suite, with this system's suffix.
 std::string programName(const std::string& base);
 
