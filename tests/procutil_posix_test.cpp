@@ -19,7 +19,7 @@ using orvel_public::CProcUtil;
 
 namespace expect {
 const int32_t kNotFound = 127;
-const int32_t kCannotExecute = 126;
+const int32_t kCannotExecute = testsupport::underEmulation() ? 127 : 126;
 
 orvel_public::OutputHandle openForChild(const fs::path& file) {
     return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -58,6 +59,8 @@ void copyProgram(const std::string& base, const fs::path& dir, const std::string
         }
     }
 }
+
+bool underEmulation() { return std::getenv("ORVEL_EMULATION") != nullptr; }  // NOLINT(concurrency-mt-unsafe)
 
 std::vector<std::string> logMessages(const fs::path& logFile) {
     std::vector<std::string> out;

@@ -26,6 +26,11 @@ std::vector<std::string> logMessages(const std::filesystem::path& logFile);
 // The runs that the fake sys_ctrl in binDir recorded, by their arguments.
 std::vector<std::string> runsIn(const std::filesystem::path& binDir);
 
+// True where the suite runs under an emulator (ORVEL_EMULATION, set by the
+// linux-arm64 preset): qemu-user runs posix_spawn's vfork as a real fork, so
+// a program that cannot be executed is reported as not found (127, not 126).
+bool underEmulation();
+
 // The name of a program of the test suite, with this system's suffix.
 std::string programName(const std::string& base);
 

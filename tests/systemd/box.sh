@@ -1,6 +1,6 @@
 # A private systemd, booted as PID 1 of its own namespaces on this machine, on
-# a throw-away overlay of the host's root: the host's files are read, never
-# written. Source this file, then box_start; box_stop runs on exit, also when
+# a throw-away overlay of the host's root, or of the root that BOX_ROOT names
+# (an arm64 one, run through qemu-user): its files are read, never written. Source this file, then box_start; box_stop runs on exit, also when
 # a scenario fails or is interrupted, and leaves no mount, cgroup folder or
 # process behind.
 #   box_start          boots the box and waits until it is running
@@ -69,13 +69,13 @@ box_start() {
     set -e
     w=$1
     mkdir -p "$w/lower" "$w/rw" "$w/root"
-    mount --bind / "$w/lower"
+    mount --bind "$2" "$w/lower"
     mount -o remount,bind,ro "$w/lower"
     mount -t tmpfs tmpfs "$w/rw"
     mkdir -p "$w/rw/upper" "$w/rw/work"
     mount -t overlay overlay -o "lowerdir=$w/lower,upperdir=$w/rw/upper,workdir=$w/rw/work" "$w/root"
     exec systemd-nspawn -D "$w/root" --register=no --keep-unit --private-network --link-journal=no \
-      --console=pipe --bind="$w/out:/var/lib/box-out" --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" \
+      --console=pipe --bind="$w/out:/var/lib/box-out" --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" "${BOX_ROOT:-/}" \
     </dev/null >"$BOX_WORK/console.log" 2>&1 &
   BOX_NSPAWN=$!
   local i
@@ -115,7 +115,13 @@ box_put() { box sh -c 'cat >"$1"' put "$2" <"$1"; }
 # Returns once the box is off, or 10 s after asking; 1 when it was not off by then.
 box_poweroff() {
   [ -n "$BOX_NSPAWN" ] || return 0
-  kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
+  if [ -n "${BOX_ROOT:-}" ]; then
+    # Under qemu-user, nspawn's power-off signal does not reach the box's
+    # systemd; its own poweroff is the same orderly shutdown.
+    box systemctl --no-block poweroff 2>/dev/null || true
+  else
+    kill -TERM "$BOX_NSPAWN" 2>/dev/null || true  # an orderly poweroff
+  fi
   local i
   for i in $(seq 1 $((${1:-10} * 10))); do kill -0 "$BOX_NSPAWN" 2>/dev/null || return 0; sleep 0.1; done
   return 1
