@@ -1,7 +1,8 @@
 # A private systemd, booted as PID 1 of its own namespaces on this machine, on
 # a throw-away overlay of the host's root, or of the root that BOX_ROOT names
-# (an arm64 one, run through qemu-user): its files are read, never written. Source this file, then box_start; box_stop runs on exit, also when
-# a scenario fails or is interrupted, and leaves no mount, cgroup folder or
+# (an arm64 one, run through qemu-user): its files are read, never written.
+# Source this file, then box_start; box_stop runs on exit, also when a
+# scenario fails or is interrupted, and leaves no mount, cgroup folder or
 # process behind.
 #   box_start          boots the box and waits until it is running
 #   box NAME ARGS...   runs a command inside
