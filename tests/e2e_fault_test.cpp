@@ -48,7 +48,8 @@ TEST(E2eFaultTest, LogFolderThatCannotBeCreated) {
     EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
     const std::string out = b.output();
     EXPECT_NE(out.find("log system: cannot create the log folder"), std::string::npos) << out;
-    for (const char* record : {"serviceMain(): Service running .", "doStart(): 启动系统成功", "serviceMain(): Service stopped ."}) {
+    for (const char* record : {"serviceMain(): Service running .", "doStart(): 启动系统成功",
+                               "serviceMain(): Service stopped ."}) {
         EXPECT_NE(out.find(std::string(" - ") + record + "\n"), std::string::npos) << record;
     }
 }
@@ -153,7 +154,7 @@ TEST(E2eFaultTest, SigtermDuringALongRunIsReportedAtOnceAndActedOnAfterIt) {
     std::this_thread::sleep_for(19s);
     const auto signalled = Clock::now();
     kill(b.pid, SIGTERM);
-    ASSERT_TRUE(b.notify->waitFor("STOPPING=1\nSTATUS=Service stop pending", 5s));
+    ASSERT_TRUE(b.notify->waitFor("STATUS=Service stop pending", 5s));
     EXPECT_LT(b.msAt(b.notify->collect().back().at) - b.msAt(signalled), 500);
     ASSERT_EQ(waitExit(b, 60s), 0);
     const auto notes = b.notify->collect(100ms);
@@ -277,20 +278,23 @@ TEST(E2eFaultTest, NoThreadToBeHad) {
               std::vector<std::string>{"main(): StartServiceCtrlDispatcher() return false !"});
 }
 
-// Past its bound, a live file that cannot be moved aside (a bind mount on
-// it, in a mount namespace of the test's own) keeps growing, and the five
-// backups stay as they were.
-TEST(E2eFaultTest, LiveLogThatCannotBeMovedAsideKeepsTheBackups) {
+// Past its bound, a live file whose roll-over cannot be made (a bind mount,
+// in a mount namespace of the test's own, on the live file or on the first
+// backup) keeps growing, and the five backups stay as they were.
+class E2eStuckRollOverTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(E2eStuckRollOverTest, KeepsEveryRecordAndEveryBackup) {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         GTEST_SKIP() << "no mount namespace of the test's own";
     }
-    Boot b = prepareBoot("log-stuck", "-l 0\n");
+    Boot b = prepareBoot(std::string("log-stuck-") + GetParam(), "-l 0\n");
     const fs::path live = b.root / "log" / "BASE" / "ventrix.log";
     fs::create_directories(live.parent_path());
     std::ofstream(live) << std::string(10 * 1024 * 1024 + 1, 'x') << '\n';
     const auto backup = [&live](int n) { return fs::path(utf8Of(live) + "." + std::to_string(n)); };
     for (int n = 1; n <= 5; ++n) writeFile(backup(n), "backup " + std::to_string(n) + "\n");
-    ASSERT_EQ(mount(live.c_str(), live.c_str(), nullptr, MS_BIND, nullptr), 0);
+    const fs::path pinned = live.parent_path() / GetParam();
+    ASSERT_EQ(mount(pinned.c_str(), pinned.c_str(), nullptr, MS_BIND, nullptr), 0);
     startBoot(b);
     ASSERT_EQ(waitExit(b, 60s), 0);
     for (int n = 1; n <= 5; ++n) EXPECT_EQ(readFile(backup(n)), "backup " + std::to_string(n) + "\n") << n;
@@ -298,33 +302,98 @@ TEST(E2eFaultTest, LiveLogThatCannotBeMovedAsideKeepsTheBackups) {
     expectToldOnce(b.output(), "log system: cannot roll the log file " + utf8Of(live) + " over");
 }
 
-// The log folder is another account's (the platform's): a link it could
-// have planted there is never written through, to a root-only file.
-class E2ePlantedLinkTest : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Boot, E2eStuckRollOverTest, ::testing::Values("ventrix.log", "ventrix.log.1"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param) == "ventrix.log" ? "LiveFile" : "FirstBackup";
+                         });
 
-TEST_P(E2ePlantedLinkTest, IsRefusedAndTheTargetKeepsItsBytes) {
-    Boot b = prepareBoot(GetParam() ? "planted-hard-link" : "planted-link", "-l 0\n");
-    const fs::path folder = b.root / "log" / "BASE";
-    fs::create_directories(folder);
-    ASSERT_EQ(chown(folder.c_str(), 4711, 4711), 0);
+// What the account that owns the log folders (the platform's) could plant,
+// and an administrator's own link: root writes through a link only where
+// root alone could have placed it, and nothing behind a refused one.
+struct Planted {
+    const char* name;
+    const char* ownedByThePlatform;  // a folder below the root, or null
+    void (*plant)(const fs::path& root);
+    const char* warning;  // "" where the link is followed
+    const char* logAt;    // where the records land, below the root
+};
+
+void PrintTo(const Planted& c, std::ostream* os) { *os << c.name; }
+
+class E2ePlantedLinkTest : public ::testing::TestWithParam<Planted> {};
+
+TEST_P(E2ePlantedLinkTest, IsFollowedOnlyWhereRootAlonePlacedIt) {
+    const Planted& c = GetParam();
+    Boot b = prepareBoot(std::string("planted-") + c.name, "-l 0\n");
+    // A root-only folder and file, which no record may reach.
     const fs::path secret = b.root / "secret";
-    writeFile(secret, "root's own\n");
-    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
-    GetParam() ? fs::create_hard_link(secret, folder / "ventrix.log")
-               : fs::create_symlink(secret, folder / "ventrix.log");
+    fs::create_directories(secret);
+    fs::permissions(secret, fs::perms::owner_all);
+    writeFile(secret / "ventrix.log", "root's own\n");
+    fs::permissions(secret / "ventrix.log", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(b.root / "log");
+    if (c.ownedByThePlatform != nullptr) {
+        fs::create_directories(b.root / c.ownedByThePlatform);
+        ASSERT_EQ(chown((b.root / c.ownedByThePlatform).c_str(), 4711, 4711), 0);
+    }
+    c.plant(b.root);
     startBoot(b);
     ASSERT_EQ(waitExit(b, 60s), 0);
-    EXPECT_EQ(readFile(secret), "root's own\n");
+    EXPECT_EQ(readFile(secret / "ventrix.log"), "root's own\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(secret), fs::directory_iterator()), 1)
+        << "made behind the link";
     const std::string out = b.output();
-    expectToldOnce(out, "log system: refuses the log file " + utf8Of(folder / "ventrix.log"));
-    for (const std::string& record : kSuccessfulBootRecords) {
-        EXPECT_NE(out.find(" - " + record + "\n"), std::string::npos) << record;
+    if (*c.warning != '\0') {
+        expectToldOnce(out, c.warning);
+        for (const std::string& record : kSuccessfulBootRecords) {
+            EXPECT_NE(out.find(" - " + record + "\n"), std::string::npos) << record;
+        }
+    } else {
+        EXPECT_EQ(out.find("log system:"), std::string::npos) << out;
+        EXPECT_EQ(logMessages(b.root / c.logAt), kSuccessfulBootRecords);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Boot, E2ePlantedLinkTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "HardLink" : "SymbolicLink";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Boot, E2ePlantedLinkTest,
+    ::testing::Values(Planted{"SymbolicLink", "log/BASE",
+                              [](const fs::path& root) {
+                                  fs::create_symlink(root / "secret" / "ventrix.log",
+                                                     root / "log" / "BASE" / "ventrix.log");
+                              },
+                              "log system: refuses the log file ", ""},
+                      Planted{"HardLink", "log/BASE",
+                              [](const fs::path& root) {
+                                  fs::create_hard_link(root / "secret" / "ventrix.log",
+                                                       root / "log" / "BASE" / "ventrix.log");
+                              },
+                              "log system: refuses the log file ", ""},
+                      // The log folder itself a link, made by the account that owns log/.
+                      Planted{"FolderLink", "log",
+                              [](const fs::path& root) {
+                                  fs::create_symlink("../secret", root / "log" / "BASE");
+                              },
+                              "log system: refuses the log folder ", ""},
+                      // An administrator's, in root's own log/: followed.
+                      Planted{"AdministratorsLink", nullptr,
+                              [](const fs::path& root) {
+                                  fs::create_directories(root / "elsewhere");
+                                  fs::create_symlink("../elsewhere", root / "log" / "BASE");
+                              },
+                              "", "elsewhere/ventrix.log"}),
+    [](const ::testing::TestParamInfo<Planted>& info) { return info.param.name; });
+
+// A run record the unit's stop could not trust: the boot is the same, and
+// the operator is told once.
+TEST(E2eFaultTest, RunRecordThatCannotBeKept) {
+    Boot b = prepareBoot("run-record", "-l 0\n");
+    fs::create_directories(b.root / "run" / "last-run");
+    startBoot(b);
+    ASSERT_EQ(waitExit(b, 60s), 0);
+    EXPECT_EQ(b.runs(), std::vector<std::string>{"-l"});
+    EXPECT_EQ(b.logMessages(), kSuccessfulBootRecords);
+    expectToldOnce(b.output(),
+                   "log system: cannot keep the run record " + utf8Of(b.root / "run" / "last-run"));
+}
 
 }  // namespace

@@ -2,8 +2,12 @@
 // error, its life between start and stop, and writers on two threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -13,16 +17,30 @@
 #include <log4cplus/spi/loggingevent.h>
 
 #include "LogFile.h"
+#include "LogFolder.h"
 #include "LogMacros.h"
 #include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
+using orvel_public::detail::FileHandle;
+using orvel_public::detail::Folder;
+using orvel_public::detail::LogFile;
+using orvel_public::detail::LogFolder;
+using orvel_public::detail::OpenResult;
 using testsupport::readLines;
 
 namespace {
 
 fs::path logFile(const std::string& app, const std::string& process) {
     return testsupport::binDir().parent_path() / "log" / app / (process + ".log");
+}
+
+std::shared_ptr<const Folder> folderAt(const fs::path& dir) {
+    OpenResult result = OpenResult::Failed;
+    std::string why;
+    std::shared_ptr<const Folder> folder = LogFolder::open(testsupport::utf8Of(dir), {}, result, why);
+    EXPECT_TRUE(folder) << why;
+    return folder;
 }
 
 // A fresh log file for the process name: stale records from an earlier run would mislead.
@@ -44,10 +62,12 @@ TEST(LogSystemTest, RecordsLandInTheFileWithLevelAndLayout) {
 
     const std::vector<std::string> lines = readLines(file);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(std::string(kRecordPattern) + "serviceMain\\(\\): Service running \\.")))
         << lines[0];
     EXPECT_NE(lines[0].find(" INFO  ["), std::string::npos);
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex(std::string(kRecordPattern) + "doStart\\(\\): 启动系统失败")))
         << lines[1];
     EXPECT_NE(lines[1].find(" ERROR ["), std::string::npos);
     EXPECT_EQ(lines[2], "/opt/x/sys_ctrl");
@@ -84,10 +104,14 @@ TEST(LogSystemTest, RecordsAlsoGoToStandardError) {
     orvel_public::StartLogSystem("BASE", "stderr");
     ::testing::internal::CaptureStderr();
     LOGINFO("to standard error %d", 7);
+    std::cerr.setstate(std::ios::badbit);  // as a write that failed leaves it
+    LOGINFO("lost with the failed write");
+    LOGINFO("after a failed write");
     const std::string err = ::testing::internal::GetCapturedStderr();
     orvel_public::StopLogSystem();
     EXPECT_NE(err.find("log_system_test.cpp:"), std::string::npos) << err;
     EXPECT_NE(err.find(" - to standard error 7\n"), std::string::npos) << err;
+    EXPECT_NE(err.find(" - after a failed write\n"), std::string::npos) << err;
 }
 
 struct Blocked {
@@ -166,8 +190,8 @@ TEST(LogSystemTest, RecordsFromTwoThreadsArriveWhole) {
 // another thread may still write: each record is written whole, or not at all.
 TEST(LogSystemTest, LogFileClosedUnderAWriterTearsNoRecord) {
     const fs::path file = testsupport::freshDir("log-file-close-under-writer") / "ventrix.log";
-    log4cplus::helpers::SharedObjectPtr<orvel_public::detail::LogFile> log(
-        new orvel_public::detail::LogFile(file, 1 << 20, 1, [](const std::string&) {}));
+    log4cplus::helpers::SharedObjectPtr<LogFile> log(
+        new LogFile(folderAt(file.parent_path()), "ventrix.log", 1 << 20, 1, [](const std::string&) {}));
     log->setLayout(std::make_unique<log4cplus::PatternLayout>("%m%n"));
     std::atomic<int> written{0};
     std::atomic<bool> closed{false};
@@ -188,12 +212,50 @@ TEST(LogSystemTest, LogFileClosedUnderAWriterTearsNoRecord) {
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "record " + std::to_string(i));
 }
 
+// The real folder, but for the moves of some of its files, which fail as
+// those of a file held open or pinned do; counts the moves of the live file.
+class StuckFolder : public Folder {
+public:
+    StuckFolder(std::shared_ptr<const Folder> real, std::vector<std::string> stuck)
+        : real_(std::move(real)), stuck_(std::move(stuck)) {}
+    std::string pathOf(const std::string& name) const override { return real_->pathOf(name); }
+    OpenResult openFile(const std::string& name, bool afresh, bool inheritable,
+                        FileHandle& out) const override {
+        return real_->openFile(name, afresh, inheritable, out);
+    }
+    std::error_code rename(const std::string& from, const std::string& to, bool replace) const override {
+        liveMoves += from == "ventrix.log" ? 1 : 0;
+        if (std::find(stuck_.begin(), stuck_.end(), from) != stuck_.end()) {
+            return std::make_error_code(std::errc::device_or_resource_busy);
+        }
+        return real_->rename(from, to, replace);
+    }
+    std::error_code remove(const std::string& name) const override { return real_->remove(name); }
+    bool exists(const std::string& name) const override { return real_->exists(name); }
+    mutable int liveMoves = 0;
+
+private:
+    std::shared_ptr<const Folder> real_;
+    std::vector<std::string> stuck_;
+};
+
+// What a folder holds: each file's name and content.
+std::map<std::string, std::string> contentsOf(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        out[testsupport::utf8Of(entry.path().filename())] = testsupport::readFile(entry.path());
+    }
+    return out;
+}
+
 struct RollOver {
     const char* name;
     int backups;
-    bool firstBackupIsAFolder;                    // one that cannot be replaced
+    std::vector<std::string> before;              // files there first, each holding its own name
+    std::vector<std::string> stuck;               // files that cannot be moved
     std::vector<std::vector<std::string>> files;  // the file's records, then .1's, .2's ...
     size_t warnings;                              // a roll-over that cannot be made is told once
+    int liveMoves;  // and tried again only once the file has grown as much again
 };
 
 void PrintTo(const RollOver& r, std::ostream* os) { *os << r.name; }
@@ -201,19 +263,17 @@ void PrintTo(const RollOver& r, std::ostream* os) { *os << r.name; }
 class LogFileTest : public ::testing::TestWithParam<RollOver> {};
 
 // Seven records of 60 bytes, two to a file of 100: the newest old file is
-// name.1, the oldest beyond the backups goes, and where the file cannot be
-// moved aside it keeps growing rather than lose a record.
+// name.1, the oldest beyond the backups goes; where a file cannot be moved,
+// the live file keeps growing rather than lose a record, and no backup moves.
 TEST_P(LogFileTest, RollsOverPastItsSize) {
     const RollOver& r = GetParam();
     const fs::path dir = testsupport::freshDir(std::string("log-file-") + r.name);
     const fs::path file = dir / "ventrix.log";
-    if (r.firstBackupIsAFolder) {
-        fs::create_directories(dir / "ventrix.log.1");
-        testsupport::writeFile(dir / "ventrix.log.1" / "kept", "");
-    }
+    for (const std::string& name : r.before) testsupport::writeFile(dir / name, name);
     std::vector<std::string> warnings;
-    log4cplus::helpers::SharedObjectPtr<orvel_public::detail::LogFile> log(new orvel_public::detail::LogFile(
-        file, 100, r.backups, [&warnings](const std::string& w) { warnings.push_back(w); }));
+    const auto folder = std::make_shared<StuckFolder>(folderAt(dir), r.stuck);
+    log4cplus::helpers::SharedObjectPtr<LogFile> log(new LogFile(
+        folder, "ventrix.log", 100, r.backups, [&warnings](const std::string& w) { warnings.push_back(w); }));
     ASSERT_TRUE(log->opened());
     log->setLayout(std::make_unique<log4cplus::PatternLayout>("%m%n"));
     for (int i = 0; i < 7; ++i) {
@@ -222,28 +282,52 @@ TEST_P(LogFileTest, RollsOverPastItsSize) {
             __LINE__, ""));
     }
     log->close();
+    std::map<std::string, std::string> left = contentsOf(dir);
     for (size_t n = 0; n < r.files.size(); ++n) {
-        const fs::path f = n == 0 ? file : fs::path(file.string() + "." + std::to_string(n));
+        const std::string name = n == 0 ? "ventrix.log" : "ventrix.log." + std::to_string(n);
         std::vector<std::string> records;
-        for (const std::string& line : readLines(f)) records.push_back(line.substr(0, line.find('.')));
-        EXPECT_EQ(records, r.files[n]) << f;
+        for (const std::string& line : readLines(dir / name))
+            records.push_back(line.substr(0, line.find('.')));
+        EXPECT_EQ(records, r.files[n]) << name;
+        left.erase(name);
     }
-    EXPECT_FALSE(fs::is_regular_file(file.string() + "." + std::to_string(r.files.size())))
-        << "one old file too many";
-    EXPECT_EQ(warnings.size(), r.warnings);
-    EXPECT_FALSE(fs::exists(file.string() + ".rolling"));
+    for (const std::string& name : r.before) {
+        EXPECT_EQ(left[name], name) << "moved or changed";
+        left.erase(name);
+    }
+    EXPECT_TRUE(left.empty()) << "one file too many: " << left.begin()->first;
+    EXPECT_EQ(warnings.size(), r.warnings) << (warnings.empty() ? "" : warnings.front());
+    EXPECT_EQ(folder->liveMoves, r.liveMoves);
 }
+
+const std::vector<std::string> kFiveBackups = {"ventrix.log.1", "ventrix.log.2", "ventrix.log.3",
+                                               "ventrix.log.4", "ventrix.log.5"};
+const std::vector<std::string> kEveryRecord = {"record 0", "record 1", "record 2", "record 3",
+                                               "record 4", "record 5", "record 6"};
 
 INSTANTIATE_TEST_SUITE_P(
     Size, LogFileTest,
     ::testing::Values(
+        RollOver{"TwoBackups",
+                 2,
+                 {},
+                 {},
+                 {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}},
+                 0,
+                 3},
+        // A crash between the moves left the live file's records there: they stay.
+        RollOver{"LeftoverOfAnInterruptedRollOver",
+                 2,
+                 {"ventrix.log.rolling"},
+                 {},
+                 {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}},
+                 0,
+                 6},
+        RollOver{"LiveFileCannotBeMoved", 5, kFiveBackups, {"ventrix.log"}, {kEveryRecord}, 1, 3},
         RollOver{
-            "TwoBackups", 2, false, {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}}, 0},
-        RollOver{"BackupThatCannotBeReplaced",
-                 1,
-                 true,
-                 {{"record 0", "record 1", "record 2", "record 3", "record 4", "record 5", "record 6"}},
-                 1}),
+            "FirstOfFiveBackupsCannotBeReplaced", 5, kFiveBackups, {"ventrix.log.1"}, {kEveryRecord}, 1, 3},
+        RollOver{
+            "LastOfFiveBackupsCannotBeDropped", 5, kFiveBackups, {"ventrix.log.5"}, {kEveryRecord}, 1, 3}),
     [](const ::testing::TestParamInfo<RollOver>& info) { return info.param.name; });
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ChildOutput.h"
+#include "RunHooks.h"
 #include "support/TestFiles.h"
 
 namespace expect {

@@ -83,7 +83,8 @@ TEST(ExecScriptTest, PassesArgumentsAsSeparateWords) {
     const fs::path dir = testsupport::freshDir("args");
     const std::string out = testsupport::utf8Of(dir / "args.txt");
     ASSERT_EQ(CProcUtil::execScript(childPath(), "args:" + out + "  -l\tx;y $HOME *"), 0);
-    EXPECT_EQ(testsupport::readLines(dir / "args.txt"), (std::vector<std::string>{"-l", "x;y", "$HOME", "*"}));
+    EXPECT_EQ(testsupport::readLines(dir / "args.txt"),
+              (std::vector<std::string>{"-l", "x;y", "$HOME", "*"}));
 }
 
 TEST(ExecScriptTest, RunsAProgramWhosePathHasSpacesAndNonAsciiLetters) {
@@ -100,7 +101,8 @@ TEST(ExecScriptTest, RunsAProgramWhosePathHasSpacesAndNonAsciiLetters) {
 
 TEST(ExecScriptTest, MissingProgramIsReported) {
     const fs::path dir = testsupport::freshDir("missing");
-    EXPECT_EQ(CProcUtil::execScript(testsupport::utf8Of(dir / programName("sys_ctrl")), "-l"), expect::kNotFound);
+    EXPECT_EQ(CProcUtil::execScript(testsupport::utf8Of(dir / programName("sys_ctrl")), "-l"),
+              expect::kNotFound);
     EXPECT_EQ(CProcUtil::execScript("", "-l"), expect::kNotFound);
 }
 
@@ -116,19 +118,26 @@ TEST(ExecScriptTest, ProgramThatCannotBeExecutedIsReported) {
     EXPECT_EQ(CProcUtil::execScript(testsupport::utf8Of(folder), "-l"), expect::kCannotExecute);
 }
 
-// The child's output and error go to the handle the source gives, whole,
-// and nothing waits on them.
+// The child's output and error go to the handle the hooks give, whole, and
+// nothing waits on them; the hooks then hear how the run ended.
 fs::path g_output;
+std::string g_ended;
 
-TEST(ExecScriptTest, ChildWritingMegabytesWhereTheSourceSaysDoesNotStall) {
+TEST(ExecScriptTest, ChildWritingMegabytesWhereTheHooksSayDoesNotStall) {
     g_output = testsupport::freshDir("spew") / "out.txt";
-    orvel_public::setChildOutputSource(
-        [](const std::string&, const std::string&) { return expect::openForChild(g_output); });
+    const orvel_public::RunHooks hooks{
+        [](const std::string&, const std::string&) { return expect::openForChild(g_output); },
+        [](const std::string&, const std::string& args, int32_t status) {
+            g_ended += args + " " + std::to_string(status) + ";";
+        }};
+    orvel_public::setRunHooks(&hooks);
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(CProcUtil::execScript(childPath(), "spew:10485760"), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
-    orvel_public::setChildOutputSource(nullptr);
     EXPECT_EQ(fs::file_size(g_output), 2u * 10485760u);
+    EXPECT_EQ(CProcUtil::execScript(childPath(), "exit:3"), 3);
+    orvel_public::setRunHooks(nullptr);
+    EXPECT_EQ(g_ended, "spew:10485760 0;exit:3 3;");
 }
 
 }  // namespace

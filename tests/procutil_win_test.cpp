@@ -54,21 +54,22 @@ DWORD runInheritingAll(const std::string& args) {
     return code;
 }
 
-// The handle the source gives is the child's output and error, and the one
+// The handle the hooks give is the child's output and error, and the one
 // handle it inherits: an inheritable one of ours stays ours.
 fs::path g_output;
 
-TEST(ExecScriptWinTest, OutputGoesWhereTheSourceSaysAndNoOtherHandleIsInherited) {
+TEST(ExecScriptWinTest, OutputGoesWhereTheHooksSayAndNoOtherHandleIsInherited) {
     g_output = testsupport::freshDir("win-output") / "out.txt";
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const HANDLE ours = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
     const std::string probe = "handle:" + std::to_string(reinterpret_cast<uintptr_t>(ours));
     ASSERT_EQ(runInheritingAll(probe), 0) << "a child that inherits every handle does not see the event";
-    orvel_public::setChildOutputSource(
-        [](const std::string&, const std::string&) { return expect::openForChild(g_output); });
+    const orvel_public::RunHooks hooks{
+        [](const std::string&, const std::string&) { return expect::openForChild(g_output); }, nullptr};
+    orvel_public::setRunHooks(&hooks);
     EXPECT_EQ(CProcUtil::execScript(childPath(), probe), 1) << "the child saw the event";
     EXPECT_EQ(CProcUtil::execScript(childPath(), "spew:4"), 0);
-    orvel_public::setChildOutputSource(nullptr);
+    orvel_public::setRunHooks(nullptr);
     CloseHandle(ours);
     EXPECT_EQ(testsupport::readFile(g_output), "xxxxxxxx");
 }

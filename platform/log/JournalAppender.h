@@ -14,22 +14,19 @@ namespace orvel_public::detail {
 // The journal's socket for native-protocol entries.
 extern const char* const kJournalSocket;
 
-// True when descriptor fd is the stream that systemd connected to the
-// journal, as JOURNAL_STREAM says for the services it starts, and the
-// journal's socket at socketPath is there to take records.
-bool streamIsJournal(int fd, const std::string& socketPath = kJournalSocket);
-
 // An entry's fields, by name, in order.
 using JournalFields = std::vector<std::pair<const char*, std::string>>;
 
 // One journal entry a record: the message, its priority, the identifier and
-// the writing site. A record the journal does not take goes to standard error
-// in the appender's layout, so that it is never lost.
+// the writing site. A record the journal's socket does not take goes to
+// standard error, the journal's stream, in the appender's layout with its
+// priority before each line, so that it is never lost nor demoted.
 class JournalAppender : public log4cplus::Appender {
 public:
     explicit JournalAppender(std::string identifier, std::string socketPath = kJournalSocket);
     ~JournalAppender() override;
-    // Returns once the journal has read every record sent, or after a second.
+    // Returns once the journal has dealt with every record sent, or after a
+    // second.
     void close() override;
 
     // Sends one line of the log system's own at warning priority; false when

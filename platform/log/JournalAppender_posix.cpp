@@ -2,17 +2,16 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <log4cplus/spi/loggingevent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -60,6 +59,20 @@ std::string entryOf(const JournalFields& fields) {
     return entry;
 }
 
+// Lines as the journal's stream takes them: "<N>" before each, or each
+// line after the first of a record would be entered at the unit's default.
+std::string withPriority(const std::string& text, int priority) {
+    const std::string prefix = "<" + std::to_string(priority) + ">";
+    std::string out;
+    for (std::string::size_type pos = 0; pos < text.size();) {
+        const std::string::size_type end = std::min(text.find('\n', pos), text.size() - 1) + 1;
+        out += prefix;
+        out.append(text, pos, end - pos);
+        pos = end;
+    }
+    return out;
+}
+
 // How long the log system waits, as it stops, for the journal to take what
 // was sent: a record read after the process has ended can no longer be told
 // apart as the unit's.
@@ -67,34 +80,6 @@ constexpr std::chrono::milliseconds kDrainLimit(1000);
 constexpr std::chrono::milliseconds kDrainStep(1);
 
 }  // namespace
-
-bool streamIsJournal(int fd, const std::string& socketPath) {
-    // "<device>:<inode>" of the stream systemd connected; the descriptor may
-    // since have been redirected elsewhere, so it must still be that stream.
-    // Read once, while the log system starts and no other thread runs yet.
-    const char* stream = std::getenv("JOURNAL_STREAM");  // NOLINT(concurrency-mt-unsafe)
-    if (stream == nullptr) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long device = std::strtoull(stream, &end, 10);
-    if (errno != 0 || end == stream || *end != ':') {
-        return false;
-    }
-    const char* inodeText = end + 1;
-    const unsigned long long inode = std::strtoull(inodeText, &end, 10);
-    if (errno != 0 || end == inodeText || *end != '\0') {
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || st.st_dev != device || st.st_ino != inode) {
-        return false;
-    }
-    // Where the journal's socket is missing, records must stay on the
-    // stream, as text.
-    return access(socketPath.c_str(), W_OK) == 0;
-}
 
 JournalAppender::JournalAppender(std::string identifier, std::string socketPath)
     : identifier_(std::move(identifier)), socketPath_(std::move(socketPath)) {}
@@ -107,13 +92,22 @@ JournalAppender::~JournalAppender() {
 }
 
 void JournalAppender::close() {
-    // The journal reads its socket when it gets to it, and learns the sender's
-    // unit from the sender's process: wait until it has read every record,
-    // within a bound, before the process may end. Under the appender's lock,
-    // so that no append() is half done.
+    // The journal learns a record's unit from the sender's process, as it
+    // deals with the record: a process that has ended by then leaves it
+    // without one where the journal's knowledge of the process is more than
+    // 5 s old (the last record after a stop in the settle delay, 15 s after
+    // the one before). Reading a datagram is not enough, as the journal looks
+    // the process up after reading it: an empty datagram goes last, which the
+    // journal reads, and drops, only once it has dealt with every record
+    // before it; the process waits for that, within a bound. Under the
+    // appender's lock, so that no append() is half done.
     log4cplus::thread::MutexGuard appending(access_mutex);
     std::lock_guard<std::mutex> held(socketLock_);
     closed = true;
+    if (socket_ >= 0) {
+        // Where it cannot go (a full queue), the wait is for the records alone.
+        (void)::send(socket_, "", 0, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
     for (auto waited = std::chrono::milliseconds(0); socket_ >= 0 && waited < kDrainLimit;
          waited += kDrainStep) {
         int queued = 0;
@@ -180,9 +174,9 @@ void JournalAppender::append(const log4cplus::spi::InternalLoggingEvent& event) 
         {"TID", event.getThread2()},
     });
     if (!sent) {
-        std::ostringstream line;
-        layout->formatAndAppend(line, event);
-        (void)std::fputs(line.str().c_str(), stderr);
+        std::ostringstream text;
+        layout->formatAndAppend(text, event);
+        (void)std::fputs(withPriority(text.str(), priorityOf(event.getLogLevel())).c_str(), stderr);
         (void)std::fflush(stderr);
     }
 }

@@ -8,67 +8,72 @@
 #include <system_error>
 #include <utility>
 
-#include "LogPlatform.h"
 #include "RollOver.h"
 
 namespace orvel_public::detail {
 
-namespace fs = std::filesystem;
-
-LogFile::LogFile(fs::path file, std::uintmax_t maxSize, int backups,
+LogFile::LogFile(std::shared_ptr<const Folder> folder, std::string name, std::uintmax_t maxSize, int backups,
                  std::function<void(const std::string&)> warn)
-    : file_(std::move(file)), maxSize_(maxSize), backups_(backups), warn_(std::move(warn)) {
+    : folder_(std::move(folder)),
+      name_(std::move(name)),
+      maxSize_(maxSize),
+      backups_(backups),
+      warn_(std::move(warn)),
+      rollAt_(maxSize) {
     open(false);
 }
 
-LogFile::~LogFile() { destructorImpl(); }
+LogFile::~LogFile() {
+    destructorImpl();
+    if (file_ != kNoFile) closeFile(file_);
+}
 
 void LogFile::close() {
     log4cplus::thread::MutexGuard held(access_mutex);
-    out_.close();
+    if (file_ != kNoFile) closeFile(std::exchange(file_, kNoFile));
     closed = true;
 }
 
 void LogFile::open(bool afresh) {
-    switch (openLogStream(out_, file_, afresh)) {
+    switch (folder_->openFile(name_, afresh, false, file_)) {
         case OpenResult::Opened:
+            size_ = sizeOf(file_);
             return;
         case OpenResult::Refused:
-            tell(toldRefused_, "refuses the log file " + file_.u8string() +
+            file_ = kNoFile;
+            tell(toldRefused_, "refuses the log file " + folder_->pathOf(name_) +
                                    ": a link, or not a plain file, in a folder that others than the "
                                    "administrators can change; records go to standard error only");
             return;
         case OpenResult::Failed:
-            tell(toldUnwritable_, "cannot open the log file " + file_.u8string() +
+            file_ = kNoFile;
+            tell(toldUnwritable_, "cannot open the log file " + folder_->pathOf(name_) +
                                       " for writing; records go to standard error only");
             return;
     }
 }
 
 void LogFile::append(const log4cplus::spi::InternalLoggingEvent& event) {
-    if (!out_.is_open()) {
+    if (file_ == kNoFile) {
         return;  // told when it could not be opened
     }
     // Nothing thrown here may reach the writer: a record that cannot be
-    // formatted or written is one this file misses, and the others still take it.
+    // formatted is one this file misses, and the others still take it.
     try {
         std::ostringstream text;
         layout->formatAndAppend(text, event);
-        out_ << text.str();
-        out_.flush();
-        if (!out_) {
+        const std::string line = text.str();
+        if (!writeAll(file_, line)) {
             // A full disk, say. The next record is tried here again.
-            tell(toldUnwritable_,
-                 "cannot write the log file " + file_.u8string() + "; records go to standard error only");
-            out_.clear();
+            tell(toldUnwritable_, "cannot write the log file " + folder_->pathOf(name_) +
+                                      "; records go to standard error only");
             return;
         }
-        const std::streamoff size = out_.tellp();
-        if (size > 0 && static_cast<std::uintmax_t>(size) > maxSize_) {
+        size_ += line.size();
+        if (size_ > rollAt_) {
             rollOver();
         }
     } catch (const std::exception&) {
-        out_.clear();
     }
 }
 
@@ -79,21 +84,23 @@ void LogFile::tell(bool& told, const std::string& what) {
     }
 }
 
-// Where the live file cannot be moved aside, it keeps every record and
-// grows, and the backups stay as they are (rollOver), until it can.
+// Where the roll-over cannot be made, the live file keeps every record and
+// grows, the backups stay as they are, and it is tried again once the file
+// has grown by its size again, not at every record.
 void LogFile::rollOver() {
-    out_.close();
+    closeFile(std::exchange(file_, kNoFile));
     if (backups_ <= 0) {
         open(true);  // nothing is kept
         return;
     }
-    const std::error_code ec = detail::rollOver(file_, backups_);
+    const std::error_code ec = detail::rollOver(*folder_, name_, backups_);
     if (ec) {
-        tell(toldStuck_, "cannot roll the log file " + file_.u8string() + " over (" + ec.message() +
+        tell(toldStuck_, "cannot roll the log file " + folder_->pathOf(name_) + " over (" + ec.message() +
                              "); it keeps every record and grows past " + std::to_string(maxSize_) +
                              " bytes until it can");
     }
     open(!ec);
+    rollAt_ = ec ? size_ + maxSize_ : maxSize_;
 }
 
 }  // namespace orvel_public::detail

@@ -1,30 +1,30 @@
-// The log file: records appended as they come and flushed at once, rolled
-// over to name.1 ... name.N once it has grown past its size.
+// The log file: records appended as they come, rolled over to name.1 ...
+// name.N once it has grown past its size.
 #pragma once
 
 #include <log4cplus/appender.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "LogFolder.h"
 
 namespace orvel_public::detail {
 
 class LogFile : public log4cplus::Appender {
 public:
-    // Opens file for appending, by its name as the system keeps it (UTF-16 on
-    // Windows, whatever the ANSI code page), as openLogStream allows. warn is
-    // told each trouble once, in a line of its own: records that can no longer
-    // be written, a file that is refused, a file that cannot be rolled over.
-    LogFile(std::filesystem::path file, std::uintmax_t maxSize, int backups,
+    // Opens name in folder for appending. warn is told each trouble once, in
+    // a line of its own: records that can no longer be written, a file that
+    // is refused, a file that cannot be rolled over.
+    LogFile(std::shared_ptr<const Folder> folder, std::string name, std::uintmax_t maxSize, int backups,
             std::function<void(const std::string&)> warn);
     ~LogFile() override;
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    bool opened() const { return out_.is_open(); }
+    bool opened() const { return file_ != kNoFile; }
     // Under the appender's lock, so that it never closes the file inside
     // another thread's append().
     void close() override;
@@ -37,11 +37,14 @@ private:
     void rollOver();
     void tell(bool& told, const std::string& what);
 
-    std::filesystem::path file_;
+    std::shared_ptr<const Folder> folder_;
+    std::string name_;
     std::uintmax_t maxSize_;
     int backups_;
     std::function<void(const std::string&)> warn_;
-    std::ofstream out_;
+    FileHandle file_ = kNoFile;
+    std::uintmax_t size_ = 0;
+    std::uintmax_t rollAt_;  // maxSize_, or after a failed roll-over maxSize_ more than the file had then
     bool toldUnwritable_ = false;
     bool toldRefused_ = false;
     bool toldStuck_ = false;

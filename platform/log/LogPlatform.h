@@ -2,11 +2,14 @@
 #pragma once
 
 #include <log4cplus/appender.h>
+#include <log4cplus/consoleappender.h>
 
-#include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "LogFolder.h"
 
 namespace orvel_public::detail {
 
@@ -28,31 +31,40 @@ public:
     }
 };
 
-enum class OpenResult { Opened, Refused, Failed };
+// log4cplus's console appender on standard error, which goes on after a
+// write that failed (a full disk, a pipe whose reader went away for a
+// moment): the stream would otherwise keep its error and take nothing more,
+// and every later record meant for it would be lost without a word.
+class StandardErrorAppender : public ClosedUnderLock<log4cplus::ConsoleAppender> {
+public:
+    StandardErrorAppender() : ClosedUnderLock(true, true) {}
 
-// Opens out on the log file, for appending or afresh. The process writes
-// with rights others lack, in a folder that may be the platform's: a link
-// there, or anything but a plain file, is only followed when no one but the
-// administrators could have placed it, and is refused otherwise.
-OpenResult openLogStream(std::ofstream& out, const std::filesystem::path& file, bool afresh);
+protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override {
+        ClosedUnderLock::append(event);
+        std::cerr.clear();  // log4cplus's narrow build writes there
+    }
+};
 
 // The appenders for everything but the log file: on Linux standard error, or
 // the journal where standard error leads there; on Windows standard error and
 // the Application event log (its failures only). Those that write text use
 // pattern.
-std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern);
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName,
+                                                          const char* pattern);
 
 // Lets go of what streamAppenders made. Called as the log system stops, while
 // log4cplus is whole: linked in, it is torn down before this file's objects at
 // exit, and an appender destroyed after it brings it back with a complaint.
 void releaseStreamAppenders();
 
-// Where the programs the process runs write their standard output and error,
-// from the start of the log system with a log folder to its stop: on Windows
-// a file beside the log (RunOutput_win.cpp); on Linux nothing is set, and
-// they inherit the process's own streams (the journal, under systemd).
-void keepChildOutput(const std::string& folder, const std::string& processName);
-void dropChildOutput();
+// The record of the runs of the programs the process runs, kept from the
+// start of the log system to its stop through the runner's hooks
+// (RunHooks.h): on Windows what they say, in a file of the log folder
+// (RunOutput_win.cpp; folder is null where there is none); on Linux, under
+// systemd, what ran last, for the unit's stop (RunRecord_posix.cpp).
+void keepRunRecords(const std::shared_ptr<const Folder>& folder, const std::string& processName);
+void dropRunRecords();
 
 // Tells the operator, where they look first, a failure of the log system's own.
 void warnOperator(const std::string& text);

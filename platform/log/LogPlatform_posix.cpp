@@ -1,10 +1,7 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <log4cplus/consoleappender.h>
 #include <log4cplus/layout.h>
 
 #include <cstdio>
@@ -12,6 +9,7 @@
 #include <string>
 
 #include "JournalAppender.h"
+#include "JournalStream.h"
 #include "LogPlatform.h"
 
 namespace orvel_public::detail {
@@ -37,60 +35,25 @@ void prepareStandardStreams() {
 
 namespace {
 
-bool ownedByAdministrator(uid_t uid) { return uid == 0 || uid == geteuid(); }
-
-}  // namespace
-
-OpenResult openLogStream(std::ofstream& out, const std::filesystem::path& file, bool afresh) {
-    // In a folder that only root can change, only root placed what is there.
-    struct stat folder {};
-    const bool trusted = stat(file.parent_path().c_str(), &folder) == 0 &&
-                         ownedByAdministrator(folder.st_uid) && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    // Never truncated before it is known to be ours to write; O_NONBLOCK so
-    // that a planted FIFO cannot hold the start up.
-    const int fd =
-        open(file.c_str(),
-             O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | (trusted ? 0 : O_NOFOLLOW), 0666);
-    if (fd < 0) {
-        return !trusted && errno == ELOOP ? OpenResult::Refused : OpenResult::Failed;
-    }
-    struct stat st {};
-    // A hard link to a file elsewhere is refused too (fs.protected_hardlinks
-    // keeps others from making one to root's files, where it is set).
-    if (!trusted && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
-        close(fd);
-        return OpenResult::Refused;
-    }
-    if (afresh) {
-        (void)!ftruncate(fd, 0);
-    }
-    // The stream takes the very file checked, not whatever its name leads to by now.
-    out.open("/proc/self/fd/" + std::to_string(fd), std::ios::out | std::ios::app);
-    if (!out.is_open() && trusted) {
-        out.open(file, std::ios::out | std::ios::app);  // no /proc: by name, as nothing can have moved
-    }
-    close(fd);
-    return out.is_open() ? OpenResult::Opened : OpenResult::Failed;
-}
-
-namespace {
-
 // Set while standard error leads to the journal.
 log4cplus::helpers::SharedObjectPtr<JournalAppender> g_journal;
 
 }  // namespace
 
-std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName, const char* pattern) {
+std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& processName,
+                                                          const char* pattern) {
     // Under systemd, standard error is the journal: there each record goes as
     // one entry with its priority, so that `journalctl -p err` shows exactly
-    // the failures. Anywhere else records are written as text.
+    // the failures, and where the journal's socket does not take it, as
+    // lines with their priority on the stream. Anywhere else records are
+    // written as text.
     log4cplus::SharedAppenderPtr appender;
     if (streamIsJournal(2)) {
         g_journal = new JournalAppender(processName);
         appender = log4cplus::SharedAppenderPtr(g_journal.get());
     } else {
         g_journal = nullptr;
-        appender = new ClosedUnderLock<log4cplus::ConsoleAppender>(true, true);
+        appender = new StandardErrorAppender();
     }
     appender->setLayout(std::make_unique<log4cplus::PatternLayout>(pattern));
     return {appender};
@@ -98,14 +61,12 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& pro
 
 void releaseStreamAppenders() { g_journal = nullptr; }
 
-void keepChildOutput(const std::string& /*folder*/, const std::string& /*processName*/) {}
-void dropChildOutput() {}
-
 void warnOperator(const std::string& text) {
     if (g_journal && g_journal->sendWarning(text)) {
         return;
     }
-    (void)std::fprintf(stderr, "%s\n", text.c_str());
+    // On the journal's stream, at warning priority.
+    (void)std::fprintf(stderr, "%s%s\n", g_journal ? "<4>" : "", text.c_str());
     (void)std::fflush(stderr);
 }
 

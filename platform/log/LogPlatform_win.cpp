@@ -1,8 +1,8 @@
 // Winsock 2 before <windows.h>, which log4cplus's headers would otherwise pull in first.
-#include <windows.h>
 #include <winsock2.h>
 
-#include <log4cplus/consoleappender.h>
+#include <windows.h>
+
 #include <log4cplus/layout.h>
 #include <log4cplus/spi/loggingevent.h>
 
@@ -17,17 +17,6 @@ namespace orvel_public::detail {
 
 void prepareStandardStreams() {}
 
-OpenResult openLogStream(std::ofstream& out, const std::filesystem::path& file, bool afresh) {
-    // A junction, symbolic link or mount point as the log file could lead a
-    // service running as SYSTEM anywhere: refused, whoever made it.
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return OpenResult::Refused;
-    }
-    out.open(file, std::ios::out | (afresh ? std::ios::trunc : std::ios::app));
-    return out.is_open() ? OpenResult::Opened : OpenResult::Failed;
-}
-
 namespace {
 
 // The event source the installer registers, with ventrix.exe's message table.
@@ -41,7 +30,7 @@ log4cplus::SharedAppenderPtr g_eventLog;
 
 std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& /*processName*/,
                                                           const char* pattern) {
-    log4cplus::SharedAppenderPtr console(new ClosedUnderLock<log4cplus::ConsoleAppender>(true, true));
+    log4cplus::SharedAppenderPtr console(new StandardErrorAppender());
     console->setLayout(std::make_unique<log4cplus::PatternLayout>(pattern));
 
     // Only failures go there: ERROR records, and the log system's own warning.

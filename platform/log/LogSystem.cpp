@@ -5,12 +5,12 @@
 
 #include <atomic>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <system_error>
+#include <string>
 
 #include "LogFile.h"
+#include "LogFolder.h"
 #include "LogPlatform.h"
 #include "Paths.h"
 
@@ -36,10 +36,10 @@ void warnLine(const std::string& line) { detail::warnOperator("log system: " + l
 
 void warn(const std::string& what) { warnLine(what + "; records go to standard error only"); }
 
-// The log file's appender, its folder created first, and that folder; null
-// after saying why not.
+// The log file's appender, its folder reached (and made where missing)
+// first, and that folder; null after saying why not.
 log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::string& processName,
-                                         std::string& folderOut) {
+                                         std::shared_ptr<const detail::Folder>& folderOut) {
     const std::string binDir = detail::binaryDirectory();
     if (binDir.empty()) {
         warn("cannot find the binary directory");
@@ -47,22 +47,22 @@ log4cplus::SharedAppenderPtr openLogFile(const std::string& appName, const std::
     }
     const char sep = detail::pathSeparator();
     const std::string root = detail::parentFolder(binDir);
-    const std::string folder = root + sep + "log" + sep + appName;
-    const std::string file = folder + sep + processName + ".log";
-
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
-    if (ec) {
-        warn("cannot create the log folder " + folder + ": " + ec.message());
+    detail::OpenResult result = detail::OpenResult::Failed;
+    std::string why;
+    std::shared_ptr<const detail::LogFolder> folder =
+        detail::LogFolder::open(root, {"log", appName}, result, why);
+    if (!folder) {
+        warn(std::string(result == detail::OpenResult::Refused ? "refuses" : "cannot create") +
+             " the log folder " + root + sep + "log" + sep + appName + ": " + why);
         return log4cplus::SharedAppenderPtr();
     }
     log4cplus::helpers::SharedObjectPtr<detail::LogFile> appender(
-        new detail::LogFile(std::filesystem::u8path(file), kMaxFileSize, kBackups, warnLine));
+        new detail::LogFile(folder, processName + ".log", kMaxFileSize, kBackups, warnLine));
+    folderOut = folder;
     if (!appender->opened()) {
         return log4cplus::SharedAppenderPtr();  // it has said why
     }
     appender->setLayout(makeLayout());
-    folderOut = folder;
     return log4cplus::SharedAppenderPtr(appender.get());
 }
 
@@ -107,11 +107,11 @@ void startLocked(const char* appName, const char* processName, bool& haveLogger)
         logger.addAppender(appender);
     }
 
-    std::string folder;
+    std::shared_ptr<const detail::Folder> folder;
     if (log4cplus::SharedAppenderPtr file = openLogFile(app, process, folder)) {
         logger.addAppender(file);
-        detail::keepChildOutput(folder, process);
     }
+    detail::keepRunRecords(folder, process);
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ void StopLogSystem() {
     }
     g_logger.removeAllAppenders();
     detail::releaseStreamAppenders();
-    detail::dropChildOutput();
+    detail::dropRunRecords();
 }
 
 }  // namespace orvel_public

@@ -1,36 +1,57 @@
 #include "RollOver.h"
 
-#include <string>
+#include <vector>
 
 namespace orvel_public::detail {
 
-namespace fs = std::filesystem;
+namespace {
 
-std::error_code rollOver(const fs::path& file, int backups) {
-    std::error_code ec;
+// Leftovers of interrupted roll-overs that the live file steps round.
+constexpr int kAsideNames = 9;
+
+std::string numbered(const std::string& name, int n) { return name + "." + std::to_string(n); }
+
+}  // namespace
+
+std::error_code rollOver(const Folder& folder, const std::string& name, int backups) {
     if (backups <= 0) {
+        return {};
+    }
+    std::string aside;
+    std::error_code ec;
+    for (int i = 1; i <= kAsideNames; ++i) {
+        aside = name + ".rolling" + (i == 1 ? "" : "." + std::to_string(i));
+        ec = folder.rename(name, aside, false);
+        if (ec != std::errc::file_exists) break;
+    }
+    if (ec) {
         return ec;
     }
-    const auto numbered = [&file](const std::string& suffix) {
-        fs::path p = file;
-        p += "." + suffix;
-        return p;
+    std::vector<int> moved;
+    const auto undo = [&] {
+        for (auto k = moved.rbegin(); k != moved.rend(); ++k) {
+            (void)folder.rename(numbered(name, *k + 1), numbered(name, *k), false);
+        }
+        (void)folder.rename(aside, name, false);
     };
-    const fs::path aside = numbered("rolling");
-    fs::rename(file, aside, ec);
+    // The oldest goes one past the backups, and is dropped from there last.
+    for (int k = backups; k >= 1; --k) {
+        if (!folder.exists(numbered(name, k))) continue;
+        ec = folder.rename(numbered(name, k), numbered(name, k + 1), true);
+        if (ec) {
+            undo();
+            return ec;
+        }
+        moved.push_back(k);
+    }
+    ec = folder.rename(aside, numbered(name, 1), false);
     if (ec) {
+        undo();
         return ec;
     }
-    fs::remove(numbered(std::to_string(backups)), ec);
-    for (int i = backups - 1; i >= 1; --i) {
-        fs::rename(numbered(std::to_string(i)), numbered(std::to_string(i + 1)), ec);
-    }
-    fs::rename(aside, numbered("1"), ec);
-    if (ec) {
-        std::error_code back;
-        fs::rename(aside, file, back);
-    }
-    return ec;
+    // A leftover of an interrupted roll-over there is dropped too: it was the oldest.
+    (void)folder.remove(numbered(name, backups + 1));
+    return {};
 }
 
 }  // namespace orvel_public::detail

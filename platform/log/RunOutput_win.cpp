@@ -2,29 +2,32 @@
 // say on their standard output and error goes to
 // <log folder>\<process>.<program's stem>.log, appended run after run, each
 // run under a heading of its own, and moved to .1 at the next run once past
-// 10 MB. The log system hands the runner this source while it has a folder.
-#include <windows.h>
+// 10 MB. The log system hands the runner this through its hooks while it has
+// a folder; the file is opened through the folder's own handles, as the log
+// file is.
+// Winsock 2 before <windows.h>, as log4cplus's headers (through LogPlatform.h) need.
 #include <winsock2.h>
 
+#include <windows.h>
+
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 
-#include "ChildOutput.h"
+#include "LogFolder.h"
 #include "LogPlatform.h"
-#include "Paths.h"
 #include "RollOver.h"
-#include "Utf8_win.h"
+#include "RunHooks.h"
 
 namespace orvel_public::detail {
 
 namespace {
 
-constexpr LONGLONG kMaxOutputSize = 10LL * 1024 * 1024;
+constexpr std::uint64_t kMaxOutputSize = 10ULL * 1024 * 1024;
 
 std::mutex g_lock;
-std::string g_folder;  // "" while the log system has no folder
+std::shared_ptr<const Folder> g_folder;  // null while the log system has no folder
 std::string g_process;
 
 // The stem of a path's file name: "sys_ctrl" for C:\Platform\bin\sys_ctrl.exe.
@@ -39,55 +42,54 @@ std::string stemOf(const std::string& path) {
 // written; kNoOutput where it cannot be opened.
 OutputHandle openRunOutput(const std::string& program, const std::string& args) {
     const std::string stem = stemOf(program);
-    std::string path;
+    std::shared_ptr<const Folder> folder;
+    std::string name;
     {
         std::lock_guard<std::mutex> held(g_lock);
-        if (g_folder.empty()) {
+        if (!g_folder) {
             return kNoOutput;
         }
-        path = g_folder + pathSeparator() + g_process + "." + stem + ".log";
+        folder = g_folder;
+        name = g_process + "." + stem + ".log";
     }
-    const std::wstring wide = widen(path);
-    WIN32_FILE_ATTRIBUTE_DATA info{};
-    if (GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &info) &&
-        (static_cast<LONGLONG>(info.nFileSizeHigh) << 32 | info.nFileSizeLow) > kMaxOutputSize) {
-        (void)rollOver(std::filesystem::path(wide), 1);
-    }
-    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    // Shared for deleting too, so that it can be moved aside while daemons
-    // that the program left running still write to it.
-    const HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file = kNoFile;
+    if (folder->openFile(name, false, true, file) != OpenResult::Opened) {
         return kNoOutput;
+    }
+    if (sizeOf(file) > kMaxOutputSize) {
+        closeFile(file);
+        file = kNoFile;
+        (void)rollOver(*folder, name, 1);
+        if (folder->openFile(name, false, true, file) != OpenResult::Opened) {
+            return kNoOutput;
+        }
     }
     SYSTEMTIME now{};
     GetLocalTime(&now);
     char stamp[32];
     (void)std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth,
                         now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    const std::string heading = std::string("---- ") + stamp + " " + stem + " " + args + "\r\n";
-    DWORD written = 0;
-    (void)WriteFile(file, heading.data(), static_cast<DWORD>(heading.size()), &written, nullptr);
-    return reinterpret_cast<OutputHandle>(file);
+    (void)writeAll(file, std::string("---- ") + stamp + " " + stem + " " + args + "\r\n");
+    return static_cast<OutputHandle>(file);
 }
+
+const RunHooks kHooks{openRunOutput, nullptr};
 
 }  // namespace
 
-void keepChildOutput(const std::string& folder, const std::string& processName) {
+void keepRunRecords(const std::shared_ptr<const Folder>& folder, const std::string& processName) {
     {
         std::lock_guard<std::mutex> held(g_lock);
         g_folder = folder;
         g_process = processName;
     }
-    setChildOutputSource(openRunOutput);
+    setRunHooks(&kHooks);
 }
 
-void dropChildOutput() {
-    setChildOutputSource(nullptr);
+void dropRunRecords() {
+    setRunHooks(nullptr);
     std::lock_guard<std::mutex> held(g_lock);
-    g_folder.clear();
+    g_folder.reset();
 }
 
 }  // namespace orvel_public::detail

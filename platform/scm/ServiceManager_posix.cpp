@@ -12,12 +12,14 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "JournalStream.h"
 #include "ScmApi.h"
 
 namespace {
@@ -56,22 +58,48 @@ NotifyTarget notifyTargetFromEnvironment() {
     return target;
 }
 
-void notifySystemd(const NotifyTarget& target, const char* message) {
-    if (target.length == 0) {
-        return;
+// A notification is tried again where the failure may pass (a full queue
+// at systemd, a moment without memory or descriptors), within about 3 s.
+constexpr int kNotifyAttempts = 30;
+constexpr DWORD kNotifyRetryMs = 100;
+
+bool mayPass(int error) {
+    return error == EINTR || error == EAGAIN || error == ENOBUFS || error == ENOMEM || error == EMFILE ||
+           error == ENFILE;
+}
+
+// The socket is made once, as the dispatcher starts, so that a notification
+// later does not need a free descriptor; where it could not be made then, it
+// is made again here. 0 when sent, or the error of the last attempt.
+int notifySystemd(const NotifyTarget& target, int& fd, const char* message) {
+    int error = 0;
+    for (int attempt = 0; attempt < kNotifyAttempts; ++attempt) {
+        if (fd < 0) {
+            fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        }
+        if (fd >= 0 && sendto(fd, message, std::strlen(message), MSG_NOSIGNAL | MSG_DONTWAIT,
+                              reinterpret_cast<const sockaddr*>(&target.address),
+                              target.length) == static_cast<ssize_t>(std::strlen(message))) {
+            return 0;
+        }
+        error = errno;
+        if (!mayPass(error)) {
+            break;
+        }
+        if (error != EINTR) {
+            Sleep(kNotifyRetryMs);
+        }
     }
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return;
-    }
-    (void)sendto(fd, message, std::strlen(message), MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&target.address), target.length);
-    close(fd);
+    return error;
 }
 
 struct Dispatcher {
     std::mutex lock;
+    // Written while the dispatcher starts, before the service thread exists.
     NotifyTarget notifyTarget;
+    bool stderrIsJournal = false;
+    std::mutex notifyLock;
+    int notifyFd = -1;
     LPHANDLER_FUNCTION handler = nullptr;
     DWORD acceptedControls = 0;
     bool stoppedReported = false;
@@ -99,7 +127,10 @@ const char* notificationFor(DWORD state) {
         case SERVICE_RUNNING:
             return "READY=1\nSTATUS=Service running";
         case SERVICE_STOP_PENDING:
-            return "STOPPING=1\nSTATUS=Service stop pending";
+            // Without STOPPING=1: systemd takes that from a running service as
+            // the service stopping on its own, and would not run the unit's
+            // stop after a signal that systemd did not send.
+            return "STATUS=Service stop pending";
         case SERVICE_STOPPED:
             return "STATUS=Service stopped";
         default:
@@ -161,6 +192,13 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
         d.pendingStops = 0;
         d.wakeFd = wakeFd;
         d.notifyTarget = notifyTargetFromEnvironment();
+        d.stderrIsJournal = orvel_public::detail::streamIsJournal(2);
+    }
+    {
+        std::lock_guard<std::mutex> held(d.notifyLock);
+        if (d.notifyTarget.length != 0 && d.notifyFd < 0) {
+            d.notifyFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        }
     }
 
     const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
@@ -228,6 +266,11 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
 
     if (ended) {
         service.join();
+        std::lock_guard<std::mutex> notifying(d.notifyLock);
+        if (d.notifyFd >= 0) {
+            close(d.notifyFd);
+            d.notifyFd = -1;
+        }
     } else {
         service.detach();  // reported stopped but never returned: the process ends around it
     }
@@ -253,11 +296,23 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpS
         return FALSE;
     }
     // Sent before the dispatcher learns of it: once stopped is known, the
-    // process may end. Without NOTIFY_SOCKET, or on a socket error, the
-    // notification simply is not sent; the record is taken all the same.
-    // The target is written before the service thread exists and never after.
-    if (const char* message = notificationFor(lpServiceStatus->dwCurrentState)) {
-        notifySystemd(d.notifyTarget, message);
+    // process may end. Without NOTIFY_SOCKET nothing is sent; the record is
+    // taken all the same, sent or not.
+    const char* message = notificationFor(lpServiceStatus->dwCurrentState);
+    if (message != nullptr && d.notifyTarget.length != 0) {
+        std::lock_guard<std::mutex> notifying(d.notifyLock);
+        const int error = notifySystemd(d.notifyTarget, d.notifyFd, message);
+        // Without READY=1 systemd counts the start as failed when the
+        // process ends, and the unit's stop will not run: the operator must
+        // hear of it, on standard error (the journal, at warning priority).
+        if (error != 0 && lpServiceStatus->dwCurrentState == SERVICE_RUNNING) {
+            (void)std::fprintf(stderr,
+                               "%sservice manager: cannot tell systemd READY=1 (%s); systemd will count this "
+                               "start of the unit as failed, and its stop will not run sys_ctrl -s\n",
+                               d.stderrIsJournal ? "<4>" : "",
+                               std::generic_category().message(error).c_str());
+            (void)std::fflush(stderr);
+        }
     }
     {
         std::lock_guard<std::mutex> held(d.lock);

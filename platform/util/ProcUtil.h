@@ -14,9 +14,10 @@ public:
     // status. POSIX: 127 when the program is not found, 126 when it cannot be
     // executed, 128+N when signal N killed it. Windows: the exit code as a
     // signed value, -1 when the process cannot be created.
-    // The child's standard output and error are what the child output
-    // source gives for the run (ChildOutput.h), else the process's own on
-    // POSIX and none on Windows; it inherits no other handle of ours.
+    // The child's standard output and error are what the run hooks give for
+    // the run (RunHooks.h), else the process's own on POSIX and none on
+    // Windows; it inherits no other handle of ours. The hooks are told the
+    // status too.
     static int32_t execScript(const std::string& program, const std::string& args);
 };
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildOutput.h"
 #include "ProcUtil.h"
+#include "RunHooks.h"
 
 extern char** environ;
 
@@ -118,7 +118,7 @@ int32_t runProgram(const std::string& program, const std::string& args) {
     keepChildStatuses();
     const SpawnAttributes attr;
     std::vector<char*> env = childEnvironment();
-    const OutputHandle output = detail::childOutputFor(program, args);
+    const OutputHandle output = detail::runStarting(program, args);
     const SpawnFileActions actions(output);
     pid_t pid = 0;
     // glibc reports a failed exec here, so a missing program is told apart
@@ -147,11 +147,13 @@ int32_t runProgram(const std::string& program, const std::string& args) {
 
 int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
     // Out of memory before the child exists: a run that could not be made.
+    int32_t status = 126;
     try {
-        return runProgram(program, args);
+        status = runProgram(program, args);
     } catch (const std::bad_alloc&) {
-        return 126;
     }
+    detail::runEnded(program, args, status);
+    return status;
 }
 
 }  // namespace orvel_public

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildOutput.h"
 #include "ProcUtil.h"
+#include "RunHooks.h"
 #include "Utf8_win.h"
 
 namespace orvel_public {
@@ -56,7 +56,7 @@ int32_t runProgram(const std::string& program, const std::string& args) {
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
-    const OutputHandle given = detail::childOutputFor(program, args);
+    const OutputHandle given = detail::runStarting(program, args);
     const HANDLE output = given == kNoOutput ? nullptr : reinterpret_cast<HANDLE>(given);
     const InheritOnly only(output);
     DWORD flags = CREATE_NO_WINDOW;
@@ -94,11 +94,13 @@ int32_t runProgram(const std::string& program, const std::string& args) {
 
 int32_t CProcUtil::execScript(const std::string& program, const std::string& args) {
     // Out of memory before the child exists: a run that could not be made.
+    int32_t status = -1;
     try {
-        return runProgram(program, args);
+        status = runProgram(program, args);
     } catch (const std::bad_alloc&) {
-        return -1;
     }
+    detail::runEnded(program, args, status);
+    return status;
 }
 
 }  // namespace orvel_public

@@ -33,6 +33,11 @@ std::vector<std::string> Boot::logMessages() const {
 
 std::string Boot::output() const { return readFile(root / "output.txt"); }
 
+std::string Boot::lastRun() const {
+    const std::string record = readFile(root / "run" / "last-run");
+    return record.substr(0, record.find_last_not_of(" \n") + 1);
+}
+
 Boot prepareBoot(const std::string& name, const std::string& plan, bool withControlProgram) {
     Boot b;
     b.root = freshDir("e2e-" + name);
@@ -51,7 +56,7 @@ void startBoot(Boot& b, Streams streams) {
     std::vector<std::string> env;
     const auto overridden = [&b](const std::string& entry) {
         const std::string name = entry.substr(0, entry.find('=') + 1);
-        if (name == "NOTIFY_SOCKET=") return true;
+        if (name == "NOTIFY_SOCKET=" || name == "RUNTIME_DIRECTORY=") return true;
         for (const std::string& extra : b.extraEnv) {
             if (extra.rfind(name, 0) == 0) return true;
         }
@@ -63,6 +68,9 @@ void startBoot(Boot& b, Streams streams) {
         }
     }
     env.push_back("NOTIFY_SOCKET=" + b.notify->path());
+    // The runtime folder systemd makes for the unit, unless the test names one.
+    fs::create_directories(b.root / "run");
+    env.push_back("RUNTIME_DIRECTORY=" + utf8Of(b.root / "run"));
     env.insert(env.end(), b.extraEnv.begin(), b.extraEnv.end());
     std::vector<char*> envp;
     for (std::string& e : env) {

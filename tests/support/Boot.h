@@ -21,7 +21,7 @@ struct Boot {
     std::chrono::steady_clock::time_point started;
     pid_t pid = -1;
     std::unique_ptr<NotifyListener> notify;
-    std::vector<std::string> extraEnv;  // "NAME=value", set at the start over the test's own
+    std::vector<std::string> extraEnv;  // "NAME=value", set at the start over the test's own and the boot's
     std::vector<int> ignoredSignals;    // ignored by the parent, as ventrix inherits them
     std::vector<std::string> wrapper;   // a command that runs ventrix, given as its last argument
     long cpuMs = -1;                    // user and system time of the whole run, once it has ended
@@ -33,6 +33,8 @@ struct Boot {
     // The log file's records (testsupport::logMessages).
     std::vector<std::string> logMessages() const;
     std::string output() const;
+    // What the run record, kept for the unit's stop, says ran last.
+    std::string lastRun() const;
 };
 
 // A private copy of the installed tree; plan is sys_ctrl.plan, or with
@@ -45,7 +47,8 @@ enum class Streams {
     BrokenPipe,  // standard output and error on a pipe whose reader has gone
 };
 
-// Starts ventrix with NOTIFY_SOCKET set and its standard streams as asked.
+// Starts ventrix with NOTIFY_SOCKET and RUNTIME_DIRECTORY (root/run) set, as
+// systemd starts the unit, and its standard streams as asked.
 void startBoot(Boot& b, Streams streams = Streams::ToFile);
 
 // The exit status, or -1 when it had not ended within the limit (it is then
