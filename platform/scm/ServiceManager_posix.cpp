@@ -219,6 +219,11 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
         d.wakeFd = -1;
         close(signalFd);
         close(wakeFd);
+        std::lock_guard<std::mutex> notifying(d.notifyLock);
+        if (d.notifyFd >= 0) {
+            close(d.notifyFd);
+            d.notifyFd = -1;
+        }
         return FALSE;
     }
 
