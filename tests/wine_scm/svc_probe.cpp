@@ -8,7 +8,10 @@
 // after STATE (a state number) was first seen, and writes
 //   <epoch ms> control CODE ok|failed ERROR
 // It waits for the service to leave the stopped state, then ends once it is
-// stopped again (exit 0), or after 120 s (exit 2).
+// stopped again (exit 0), or after 120 s, writing "<epoch ms> limit" (exit 2).
+// A query that fails ends it at once, after "<epoch ms> query failed ERROR"
+// (exit 4), so that a caller can tell a lost manager from a service that
+// never stopped.
 #include <windows.h>
 
 #include <cstdio>
@@ -89,6 +92,7 @@ int main(int argc, char** argv) {
         DWORD needed = 0;
         if (!QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&s), sizeof s, &needed)) {
             std::fprintf(out, "%lld query failed %lu\n", epochMs(), GetLastError());
+            result = 4;
             break;
         }
         const long long now = epochMs();
@@ -128,6 +132,9 @@ int main(int argc, char** argv) {
             break;
         }
         Sleep(2);
+    }
+    if (result == 2) {
+        std::fprintf(out, "%lld limit\n", epochMs());
     }
     CloseServiceHandle(svc);
     CloseServiceHandle(scm);
