@@ -368,17 +368,32 @@ INSTANTIATE_TEST_SUITE_P(
                                                        root / "log" / "BASE" / "ventrix.log");
                               },
                               "log system: refuses the log file ", ""},
-                      // The log folder itself a link, made by the account that owns log/.
+                      // The log folder itself a link, in log/ of the platform's account.
                       Planted{"FolderLink", "log",
                               [](const fs::path& root) {
                                   fs::create_symlink("../secret", root / "log" / "BASE");
                               },
                               "log system: refuses the log folder ", ""},
-                      // An administrator's, in root's own log/: followed.
+                      // Root's own link, whose way leads through a folder of
+                      // the platform's account and on to a link there.
+                      Planted{"LinkBeyondAnotherAccountsFolder", "platform",
+                              [](const fs::path& root) {
+                                  fs::create_symlink("../secret", root / "platform" / "logs");
+                                  fs::create_symlink("../platform/logs", root / "log" / "BASE");
+                              },
+                              "log system: refuses the log folder ", ""},
+                      // An administrator's, in root's own log/: followed, by a
+                      // relative way and by a full path alike.
                       Planted{"AdministratorsLink", nullptr,
                               [](const fs::path& root) {
                                   fs::create_directories(root / "elsewhere");
                                   fs::create_symlink("../elsewhere", root / "log" / "BASE");
+                              },
+                              "", "elsewhere/ventrix.log"},
+                      Planted{"AdministratorsFullPathLink", nullptr,
+                              [](const fs::path& root) {
+                                  fs::create_directories(root / "elsewhere");
+                                  fs::create_symlink(root / "elsewhere", root / "log" / "BASE");
                               },
                               "", "elsewhere/ventrix.log"}),
     [](const ::testing::TestParamInfo<Planted>& info) { return info.param.name; });

@@ -212,8 +212,9 @@ TEST(LogSystemTest, LogFileClosedUnderAWriterTearsNoRecord) {
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "record " + std::to_string(i));
 }
 
-// The real folder, but for the moves of some of its files, which fail as
-// those of a file held open or pinned do; counts the moves of the live file.
+// The real folder, but for the moves of some of its files ("name", or only
+// one of them, "from>to"), which fail as those of a file held open or
+// pinned do; counts the moves of the live file.
 class StuckFolder : public Folder {
 public:
     StuckFolder(std::shared_ptr<const Folder> real, std::vector<std::string> stuck)
@@ -225,7 +226,8 @@ public:
     }
     std::error_code rename(const std::string& from, const std::string& to, bool replace) const override {
         liveMoves += from == "ventrix.log" ? 1 : 0;
-        if (std::find(stuck_.begin(), stuck_.end(), from) != stuck_.end()) {
+        if (std::find(stuck_.begin(), stuck_.end(), from) != stuck_.end() ||
+            std::find(stuck_.begin(), stuck_.end(), from + ">" + to) != stuck_.end()) {
             return std::make_error_code(std::errc::device_or_resource_busy);
         }
         return real_->rename(from, to, replace);
@@ -252,7 +254,7 @@ struct RollOver {
     const char* name;
     int backups;
     std::vector<std::string> before;              // files there first, each holding its own name
-    std::vector<std::string> stuck;               // files that cannot be moved
+    std::vector<std::string> stuck;               // files, or moves, that cannot be made
     std::vector<std::vector<std::string>> files;  // the file's records, then .1's, .2's ...
     size_t warnings;                              // a roll-over that cannot be made is told once
     int liveMoves;  // and tried again only once the file has grown as much again
@@ -327,7 +329,15 @@ INSTANTIATE_TEST_SUITE_P(
         RollOver{
             "FirstOfFiveBackupsCannotBeReplaced", 5, kFiveBackups, {"ventrix.log.1"}, {kEveryRecord}, 1, 3},
         RollOver{
-            "LastOfFiveBackupsCannotBeDropped", 5, kFiveBackups, {"ventrix.log.5"}, {kEveryRecord}, 1, 3}),
+            "LastOfFiveBackupsCannotBeDropped", 5, kFiveBackups, {"ventrix.log.5"}, {kEveryRecord}, 1, 3},
+        // The last move fails: every backup moved one up is moved back.
+        RollOver{"LiveFileCannotBecomeTheFirstBackup",
+                 5,
+                 kFiveBackups,
+                 {"ventrix.log.rolling>ventrix.log.1"},
+                 {kEveryRecord},
+                 1,
+                 3}),
     [](const ::testing::TestParamInfo<RollOver>& info) { return info.param.name; });
 
 }  // namespace

@@ -24,7 +24,8 @@ std::error_code lastError() { return {errno, std::generic_category()}; }
 bool ownedByAdministrator(uid_t uid) { return uid == 0 || uid == geteuid(); }
 
 // What only the administrators can change: a folder of theirs that no
-// group or other may write to (a sticky folder such as /tmp included).
+// group or other may write to (so not a sticky one such as /tmp, where
+// others may add names).
 bool administratorsOnly(const struct stat& st) {
     return ownedByAdministrator(st.st_uid) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }

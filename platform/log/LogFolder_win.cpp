@@ -78,27 +78,43 @@ private:
     HANDLE h_;
 };
 
-bool isReparsePoint(HANDLE h) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    return !GetFileInformationByHandle(h, &info) ||
-           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+std::error_code ntError(NTSTATUS status) {
+    return {static_cast<int>(RtlNtStatusToDosError(status)), g_win32};
 }
 
-// A file or folder of the folder, opened as itself (a reparse point is not
-// followed) for access.
-HANDLE openAsItself(const std::wstring& path, DWORD access) {
-    return CreateFileW(path.c_str(), access | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// Opens name in the folder of handle dir, as itself: the name is looked up
+// in that very folder, whatever has become of its path since, and a reparse
+// point there is opened, not followed.
+HANDLE openIn(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+              ULONG options, bool inheritable, std::error_code& ec) {
+    std::wstring wide = widen(name);
+    UNICODE_STRING text{static_cast<USHORT>(wide.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(wide.size() * sizeof(wchar_t)), wide.data()};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE | (inheritable ? OBJ_INHERIT : 0),
+                               dir, nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE h = nullptr;
+    const NTSTATUS status = NtCreateFile(
+        &h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+        options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) {
+        ec = ntError(status);
+        return INVALID_HANDLE_VALUE;
+    }
+    ec.clear();
+    return h;
 }
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
 
 struct LogFolder::Handles {
-    std::wstring path;
-    // Each folder below the root, the log folder last, held without delete
-    // sharing: none of them can be moved, replaced or deleted meanwhile, so
-    // the path leads where it led when it was judged.
+    // The install root, then each folder below it, the log folder last, held
+    // without delete sharing, so that none can be moved or deleted while the
+    // process runs. Everything is opened relative to these handles, never by
+    // path: a folder that becomes a mount point meanwhile leads nowhere new.
     std::vector<HANDLE> held;
 };
 
@@ -112,7 +128,6 @@ LogFolder::~LogFolder() {
 std::unique_ptr<LogFolder> LogFolder::open(const std::string& root, const std::vector<std::string>& below,
                                            OpenResult& result, std::string& why) {
     auto handles = std::make_unique<Handles>();
-    handles->path = widen(root);
     std::string path = root;
     std::vector<std::string> names;
     for (const std::string& folder : below) {
@@ -128,35 +143,22 @@ std::unique_ptr<LogFolder> LogFolder::open(const std::string& root, const std::v
         why = words;
         return nullptr;
     };
-    if (names.empty()) {
-        // The root itself, as it is: the administrators' choice.
-        Handle h(CreateFileW(handles->path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (h.get() == INVALID_HANDLE_VALUE)
-            return fail(OpenResult::Failed, root + ": " + lastError().message());
-        handles->held.push_back(h.release());
-    }
+    // The root itself, as it is: the administrators' choice.
+    const HANDLE rootHandle = CreateFileW(
+        widen(root).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (rootHandle == INVALID_HANDLE_VALUE)
+        return fail(OpenResult::Failed, root + ": " + lastError().message());
+    handles->held.push_back(rootHandle);
     for (const std::string& name : names) {
-        if (!isPlainName(name)) return fail(OpenResult::Failed, path + "\\" + name + ": not a folder's name");
-        handles->path += L"\\" + widen(name);
         path += "\\" + name;
-        const auto openFolder = [&handles] {
-            return CreateFileW(handles->path.c_str(),
-                               FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        };
-        Handle h(openFolder());
-        if (h.get() == INVALID_HANDLE_VALUE &&
-            (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
-            if (!CreateDirectoryW(handles->path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-                return fail(OpenResult::Failed, path + ": " + lastError().message());
-            }
-            h.reset(openFolder());
-        }
-        if (h.get() == INVALID_HANDLE_VALUE)
-            return fail(OpenResult::Failed, path + ": " + lastError().message());
+        if (!isPlainName(name)) return fail(OpenResult::Failed, path + ": not a folder's name");
+        std::error_code ec;
+        // Made where missing.
+        Handle h(openIn(handles->held.back(), name,
+                        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF, FILE_DIRECTORY_FILE, false, ec));
+        if (h.get() == INVALID_HANDLE_VALUE) return fail(OpenResult::Failed, path + ": " + ec.message());
         // A junction, symbolic link or mount point could lead a service
         // running as SYSTEM anywhere: refused, whoever made it.
         BY_HANDLE_FILE_INFORMATION info{};
@@ -165,10 +167,6 @@ std::unique_ptr<LogFolder> LogFolder::open(const std::string& root, const std::v
         }
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return fail(OpenResult::Refused, path + " is a junction, symbolic link or mount point");
-        }
-        if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            return fail(OpenResult::Failed,
-                        path + ": " + std::error_code(ERROR_DIRECTORY, g_win32).message());
         }
         handles->held.push_back(h.release());
     }
@@ -183,18 +181,20 @@ OpenResult LogFolder::openFile(const std::string& name, bool afresh, bool inheri
     if (!isPlainName(name)) {
         return OpenResult::Failed;
     }
-    const std::wstring path = handles_->path + L"\\" + widen(name);
-    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, inheritable ? TRUE : FALSE};
+    std::error_code ec;
     // Shared for deleting too, so that it can be moved aside while others
     // (daemons that inherited it, a log shipper) still hold it.
-    Handle h(CreateFileW(
-        path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | (afresh ? FILE_WRITE_DATA : 0) | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited, OPEN_ALWAYS,
-        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    Handle h(openIn(handles_->held.back(), name,
+                    FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | (afresh ? FILE_WRITE_DATA : 0), kShareAll,
+                    FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, inheritable, ec));
     if (h.get() == INVALID_HANDLE_VALUE) {
         return OpenResult::Failed;
     }
-    if (isReparsePoint(h.get())) {
+    // Only a plain file of one name: a reparse point could lead anywhere, a
+    // second name is a file elsewhere.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks != 1) {
         return OpenResult::Refused;
     }
     // Emptied only now that it is known to be a plain file.
@@ -210,12 +210,15 @@ std::error_code LogFolder::rename(const std::string& from, const std::string& to
     if (!isPlainName(from) || !isPlainName(to)) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    Handle h(openAsItself(handles_->path + L"\\" + widen(from), DELETE));
+    std::error_code ec;
+    Handle h(openIn(handles_->held.back(), from, DELETE, kShareAll, FILE_OPEN, 0, false, ec));
     if (h.get() == INVALID_HANDLE_VALUE) {
-        return lastError();
+        return ec;
     }
-    // The new name relative to the log folder's own handle (the structure
-    // is the native FILE_RENAME_INFORMATION's).
+    // The new name relative to the log folder's own handle too (the
+    // structure is the native FILE_RENAME_INFORMATION's). The native call:
+    // kernel32's turns the name into a full path first, from the current
+    // folder, and so cannot take a name relative to a handle.
     const std::wstring target = widen(to);
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -223,33 +226,41 @@ std::error_code LogFolder::rename(const std::string& from, const std::string& to
     info->RootDirectory = handles_->held.back();
     info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, target.data(), target.size() * sizeof(wchar_t));
-    // The native call: kernel32's turns the name into a full path first, from
-    // the current folder, and so cannot take a name relative to a handle.
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
         NtSetInformationFile(h.get(), &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
-    if (status < 0) {
-        return {static_cast<int>(RtlNtStatusToDosError(status)), g_win32};
-    }
-    return {};
+    return status < 0 ? ntError(status) : std::error_code();
 }
 
 std::error_code LogFolder::remove(const std::string& name) const {
     if (!isPlainName(name)) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    Handle h(openAsItself(handles_->path + L"\\" + widen(name), DELETE));
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (h.get() == INVALID_HANDLE_VALUE ||
-        !SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
-        return lastError();
+    std::error_code ec;
+    Handle h(openIn(handles_->held.back(), name, DELETE, kShareAll, FILE_OPEN, 0, false, ec));
+    if (h.get() == INVALID_HANDLE_VALUE) {
+        return ec;
     }
-    return {};
+    // The name goes at once, even where a daemon still holds the file
+    // (POSIX semantics, Windows 10 1709 and later): a name left pending
+    // deletion would block the next roll-over's move onto it.
+    IO_STATUS_BLOCK io{};
+    ULONG posix = 0x1 | 0x2;  // FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+    const auto kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);  // FileDispositionInformationEx
+    if (NtSetInformationFile(h.get(), &io, &posix, sizeof posix, kDispositionEx) >= 0) {
+        return {};
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone) ? std::error_code()
+                                                                                        : lastError();
 }
 
 bool LogFolder::exists(const std::string& name) const {
-    return isPlainName(name) &&
-           GetFileAttributesW((handles_->path + L"\\" + widen(name)).c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::error_code ec;
+    Handle h(isPlainName(name) ? openIn(handles_->held.back(), name, FILE_READ_ATTRIBUTES, kShareAll,
+                                        FILE_OPEN, 0, false, ec)
+                               : INVALID_HANDLE_VALUE);
+    return h.get() != INVALID_HANDLE_VALUE;
 }
 
 bool writeAll(FileHandle file, const std::string& bytes) {

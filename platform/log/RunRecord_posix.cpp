@@ -42,10 +42,11 @@ void writeLocked(const std::string& text) {
     std::string record = text.substr(0, kRecordSize - 1);
     record.resize(kRecordSize - 1, ' ');
     record += '\n';
-    if (g_fd >= 0 && pwrite(g_fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size())) {
+    const ssize_t written = g_fd >= 0 ? pwrite(g_fd, record.data(), record.size(), 0) : -1;
+    if (written == static_cast<ssize_t>(record.size())) {
         return;
     }
-    const int error = errno;
+    const int error = written < 0 ? errno : EIO;  // a short write sets no errno
     if (g_fd < 0 || ftruncate(g_fd, 0) != 0) {
         (void)unlink(g_path.c_str());
     }

@@ -59,8 +59,8 @@ NotifyTarget notifyTargetFromEnvironment() {
 }
 
 // A notification is tried again where the failure may pass (a full queue
-// at systemd, a moment without memory or descriptors), within about 3 s.
-constexpr int kNotifyAttempts = 30;
+// at systemd, a moment without memory or descriptors), for 3 s at most.
+constexpr std::chrono::seconds kNotifyTries(3);
 constexpr DWORD kNotifyRetryMs = 100;
 
 bool mayPass(int error) {
@@ -70,27 +70,28 @@ bool mayPass(int error) {
 
 // The socket is made once, as the dispatcher starts, so that a notification
 // later does not need a free descriptor; where it could not be made then, it
-// is made again here. 0 when sent, or the error of the last attempt.
+// is made again here. 0 when sent, or the error of the last try.
 int notifySystemd(const NotifyTarget& target, int& fd, const char* message) {
-    int error = 0;
-    for (int attempt = 0; attempt < kNotifyAttempts; ++attempt) {
+    const size_t size = std::strlen(message);
+    // By the clock: on a loaded host each pause lasts longer than asked.
+    const auto until = std::chrono::steady_clock::now() + kNotifyTries;
+    for (;;) {
         if (fd < 0) {
             fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         }
-        if (fd >= 0 && sendto(fd, message, std::strlen(message), MSG_NOSIGNAL | MSG_DONTWAIT,
+        if (fd >= 0 && sendto(fd, message, size, MSG_NOSIGNAL | MSG_DONTWAIT,
                               reinterpret_cast<const sockaddr*>(&target.address),
-                              target.length) == static_cast<ssize_t>(std::strlen(message))) {
+                              target.length) == static_cast<ssize_t>(size)) {
             return 0;
         }
-        error = errno;
-        if (!mayPass(error)) {
-            break;
+        const int error = errno;
+        if (!mayPass(error) || std::chrono::steady_clock::now() >= until) {
+            return error;
         }
         if (error != EINTR) {
             Sleep(kNotifyRetryMs);
         }
     }
-    return error;
 }
 
 struct Dispatcher {
