@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "CSysLauncher.h"
-#include "support/LogCapture.h"
 #include "LogSystem.h"
+#include "RecordKinds.h"
+#include "support/LogCapture.h"
 #include "support/ScriptedUtil.h"
 
 namespace {
@@ -62,7 +63,17 @@ struct PolicyCase {
     int stopAt;  // first tick that sees bStop
     int ticks;   // the tick that returns -1
     const char* runs;
+    const char* outcome;  // the kind the boot's last record takes after these records
 };
+
+// The kind the boot's last record takes after the records captured.
+std::string outcomeAfter(const testsupport::LogCapture& capture) {
+    orvel_public::detail::Records records;
+    for (const testsupport::Record& r : capture.records()) records.classify(r.message, r.function);
+    const auto last =
+        records.classify("serviceMain(): Service stopped .", "void serviceMain(DWORD, WCHAR**)");
+    return last.kind != nullptr ? last.kind->kind : "(none)";
+}
 
 void PrintTo(const PolicyCase& c, std::ostream* os) { *os << c.name; }
 
@@ -75,22 +86,25 @@ TEST_P(LauncherPolicyTest, RunsAndTicksFollowThePolicy) {
     CSysLauncher launcher;
     EXPECT_EQ(tickToEnd(launcher, c.stopAt), waitsThenEnd(c.ticks - 1));
     EXPECT_EQ(scripted::util().runWords(), c.runs);
+    EXPECT_EQ(outcomeAfter(*capture_), c.outcome);
 }
 
+// clang-format off
 const PolicyCase kPolicyCases[] = {
-    {"StartSucceedsAtOnce", {0}, {}, 1000, 3, "l"},
-    {"ThreeFailedStartsWithGoodCleanUps", {2, 2, 2}, {0}, 1000, 10, "l s l s l s"},
-    {"CleanUpFailsTwiceThenSecondStartSucceeds", {2, 0}, {1, 1, 0}, 1000, 8, "l s s s l"},
-    {"EveryCleanUpRunFails", {2}, {1, 1, 1}, 1000, 5, "l s s s"},
+    {"StartSucceedsAtOnce", {0}, {}, 1000, 3, "l", "started"},
+    {"ThreeFailedStartsWithGoodCleanUps", {2, 2, 2}, {0}, 1000, 10, "l s l s l s", "gave-up-after-starts"},
+    {"CleanUpFailsTwiceThenSecondStartSucceeds", {2, 0}, {1, 1, 0}, 1000, 8, "l s s s l", "started-after-failures"},
+    {"EveryCleanUpRunFails", {2}, {1, 1, 1}, 1000, 5, "l s s s", "gave-up-after-cleanups"},
     {"CleanUpsSucceedOnlyAtTheirThirdRun", {2, 2, 2}, {1, 1, 0, 1, 1, 0, 1, 1, 0}, 1000, 16,
-     "l s s s l s s s l s s s"},
-    {"NegativeResultIsAFailure", {-1, 0}, {0}, 1000, 6, "l s l"},
-    {"StopAtTheFirstTickRunsNothing", {}, {}, 1, 1, ""},
-    {"StopWhenTheStartIsDueRunsNothing", {}, {}, 2, 2, ""},
-    {"StopAfterTheStartSucceededEndsAsUsual", {0}, {}, 3, 3, "l"},
-    {"StopDuringCleanUpFinishesTheCleanUp", {2}, {0}, 3, 4, "l s"},
-    {"StopDuringFailingCleanUpStillRunsThreeTimes", {2}, {1, 1, 1}, 3, 5, "l s s s"},
+     "l s s s l s s s l s s s", "gave-up-after-starts"},
+    {"NegativeResultIsAFailure", {-1, 0}, {0}, 1000, 6, "l s l", "started-after-failures"},
+    {"StopAtTheFirstTickRunsNothing", {}, {}, 1, 1, "", "stopped-before-started"},
+    {"StopWhenTheStartIsDueRunsNothing", {}, {}, 2, 2, "", "stopped-before-started"},
+    {"StopAfterTheStartSucceededEndsAsUsual", {0}, {}, 3, 3, "l", "started"},
+    {"StopDuringCleanUpFinishesTheCleanUp", {2}, {0}, 3, 4, "l s", "stopped-before-started"},
+    {"StopDuringFailingCleanUpStillRunsThreeTimes", {2}, {1, 1, 1}, 3, 5, "l s s s", "gave-up-after-cleanups"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Ticks, LauncherPolicyTest, ::testing::ValuesIn(kPolicyCases),
                          [](const ::testing::TestParamInfo<PolicyCase>& info) { return info.param.name; });
@@ -106,6 +120,7 @@ TEST_F(LauncherTest, MissingProgramFailsEveryRunWithoutRunningAnything) {
         "INFO doStop(): 开始停止系统",  "ERROR 未找到可执行文件sys_ctrl",
     };
     EXPECT_EQ(capture_->lines(), expected);
+    EXPECT_EQ(outcomeAfter(*capture_), "control-program-not-found");
 }
 
 TEST_F(LauncherTest, PathIsLookedUpAfreshWithTheSuffixOnEveryRun) {

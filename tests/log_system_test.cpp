@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <log4cplus/layout.h>
@@ -19,6 +20,7 @@
 #include "LogFile.h"
 #include "LogFolder.h"
 #include "LogMacros.h"
+#include "RecordKinds.h"
 #include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -339,5 +341,59 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  3}),
     [](const ::testing::TestParamInfo<RollOver>& info) { return info.param.name; });
+
+// A record's kind by its text, and by its writing site where the text is not
+// enough, with the parts that vary as fields of their own.
+struct KindCase {
+    const char* name;
+    const char* text;
+    const char* function;
+    const char* kind;
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+
+class RecordKindTest : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(RecordKindTest, TellsTheKindAndItsFields) {
+    const KindCase& c = GetParam();
+    orvel_public::detail::Records records;
+    const auto classified = records.classify(c.text, c.function);
+    EXPECT_STREQ(classified.kind != nullptr ? classified.kind->kind : "(none)", c.kind);
+    const std::vector<std::pair<std::string, std::string>> fields(classified.fields.begin(),
+                                                                  classified.fields.end());
+    EXPECT_EQ(fields, c.fields);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordKindTest,
+    ::testing::Values(
+        KindCase{"FailedStart",
+                 "doStart(): 启动系统失败\n/opt/my platform/bin/sys_ctrl\nRetrun value == -1",
+                 "bool orvel_sys::CSysLauncher::doStart()",
+                 "start-failed",
+                 {{"QUENDRA_OPTION", "-l"},
+                  {"QUENDRA_PROGRAM", "/opt/my platform/bin/sys_ctrl"},
+                  {"QUENDRA_STATUS", "-1"}}},
+        KindCase{"NotFoundInACleanUp",
+                 "未找到可执行文件sys_ctrl",
+                 "bool orvel_sys::CSysLauncher::doStop()",
+                 "stop-not-found",
+                 {{"QUENDRA_OPTION", "-s"}, {"QUENDRA_PROGRAM", "sys_ctrl"}}},
+        KindCase{"NotFoundWrittenElsewhere", "未找到可执行文件sys_ctrl", "void f()", "(none)", {}},
+        KindCase{"WarningWithAWindowsPath",
+                 "log system: cannot roll the log file C:\\Platform\\log\\BASE\\ventrix.log over (Access is "
+                 "denied); it keeps every record and grows past 10485760 bytes until it can",
+                 "",
+                 "log-rollover-stuck",
+                 {{"QUENDRA_PATH", "C:\\Platform\\log\\BASE\\ventrix.log"},
+                  {"QUENDRA_ERROR", "Access is denied"}}},
+        KindCase{"TextOfNoKind",
+                 "doStart(): 启动系统成功 !",
+                 "bool orvel_sys::CSysLauncher::doStart()",
+                 "(none)",
+                 {}}),
+    [](const ::testing::TestParamInfo<KindCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -12,19 +12,31 @@
 #include <string>
 
 #include "EventLogAppender.h"
+#include "RecordKinds.h"
 #include "Utf8_win.h"
 
 namespace orvel_public::detail {
 
 namespace {
 
-// The events of ventrix_events.mc.
+// The event of ventrix_events.mc for a text of no known kind.
 constexpr DWORD kRecordEvent = 0x1000;
 
 WORD typeOf(log4cplus::LogLevel level) {
     if (level >= log4cplus::ERROR_LOG_LEVEL) return EVENTLOG_ERROR_TYPE;
     if (level >= log4cplus::WARN_LOG_LEVEL) return EVENTLOG_WARNING_TYPE;
     return EVENTLOG_INFORMATION_TYPE;
+}
+
+WORD typeOf(EventType type) {
+    switch (type) {
+        case EventType::Error:
+            return EVENTLOG_ERROR_TYPE;
+        case EventType::Warning:
+            return EVENTLOG_WARNING_TYPE;
+        default:
+            return EVENTLOG_INFORMATION_TYPE;
+    }
 }
 
 WORD categoryOf(log4cplus::LogLevel level) {
@@ -58,7 +70,11 @@ void EventLogAppender::close() {
 }
 
 void EventLogAppender::append(const log4cplus::spi::InternalLoggingEvent& event) {
-    if (log_ == nullptr) {
+    // Every record is told to the record kinds, so that the boot's last one
+    // carries its outcome; only failures and the outcome become events.
+    const Classified classified = records().classify(event.getMessage(), event.getFunction());
+    const bool outcome = classified.kind != nullptr && *classified.kind->outcome != '\0';
+    if (log_ == nullptr || (event.getLogLevel() < log4cplus::WARN_LOG_LEVEL && !outcome)) {
         return;
     }
     std::ostringstream text;
@@ -68,8 +84,15 @@ void EventLogAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
         wide.resize(kMaxText);
     }
     LPCWSTR strings[] = {wide.c_str()};
-    (void)ReportEventW(log_, typeOf(event.getLogLevel()), categoryOf(event.getLogLevel()), kRecordEvent,
-                       nullptr, 1, 0, strings, nullptr);
+    // Each kind its own event, whose text in the message table explains it;
+    // the outcome's type says whether the platform is up.
+    const WORD type =
+        classified.kind != nullptr ? typeOf(classified.kind->type) : typeOf(event.getLogLevel());
+    const WORD category = type == EVENTLOG_ERROR_TYPE     ? 2
+                          : type == EVENTLOG_WARNING_TYPE ? 3
+                                                          : categoryOf(event.getLogLevel());
+    const DWORD id = classified.kind != nullptr ? classified.kind->eventId : kRecordEvent;
+    (void)ReportEventW(log_, type, category, id, nullptr, 1, 0, strings, nullptr);
 }
 
 }  // namespace orvel_public::detail

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "JournalAppender.h"
+#include "RecordKinds.h"
 
 namespace orvel_public::detail {
 
@@ -159,13 +160,27 @@ bool JournalAppender::send(const JournalFields& fields) const {
     return false;
 }
 
+namespace {
+
+// Where fleets select it: its kind's MESSAGE_ID and fields of its own.
+void addKind(JournalFields& fields, const Classified& classified) {
+    if (classified.kind != nullptr) {
+        fields.emplace_back("MESSAGE_ID", classified.kind->messageId);
+        fields.insert(fields.end(), classified.fields.begin(), classified.fields.end());
+    }
+}
+
+}  // namespace
+
 bool JournalAppender::sendWarning(const std::string& text) const {
-    return send(
-        {{"MESSAGE", text}, {"PRIORITY", std::to_string(LOG_WARNING)}, {"SYSLOG_IDENTIFIER", identifier_}});
+    JournalFields fields = {
+        {"MESSAGE", text}, {"PRIORITY", std::to_string(LOG_WARNING)}, {"SYSLOG_IDENTIFIER", identifier_}};
+    addKind(fields, records().classify(text, ""));
+    return send(fields);
 }
 
 void JournalAppender::append(const log4cplus::spi::InternalLoggingEvent& event) {
-    const bool sent = send({
+    JournalFields fields = {
         {"MESSAGE", event.getMessage()},
         {"PRIORITY", std::to_string(priorityOf(event.getLogLevel()))},
         {"SYSLOG_IDENTIFIER", identifier_},
@@ -173,7 +188,9 @@ void JournalAppender::append(const log4cplus::spi::InternalLoggingEvent& event) 
         {"CODE_LINE", std::to_string(event.getLine())},
         {"CODE_FUNC", event.getFunction()},
         {"TID", event.getThread2()},
-    });
+    };
+    addKind(fields, records().classify(event.getMessage(), event.getFunction()));
+    const bool sent = send(fields);
     if (!sent) {
         std::ostringstream text;
         layout->formatAndAppend(text, event);

@@ -33,10 +33,10 @@ std::vector<log4cplus::SharedAppenderPtr> streamAppenders(const std::string& /*p
     log4cplus::SharedAppenderPtr console(new StandardErrorAppender());
     console->setLayout(std::make_unique<log4cplus::PatternLayout>(pattern));
 
-    // Only failures go there: ERROR records, and the log system's own warning.
+    // Failures go there (ERROR records and the log system's own warnings),
+    // and the boot's outcome; the appender sees every record, to know it.
     // The event carries its time, level and source already.
     g_eventLog = new EventLogAppender(kEventSource);
-    g_eventLog->setThreshold(log4cplus::WARN_LOG_LEVEL);
     g_eventLog->setLayout(std::make_unique<log4cplus::PatternLayout>("%m"));
     return {console, g_eventLog};
 }

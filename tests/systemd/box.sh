@@ -10,9 +10,12 @@
 #   box_poweroff [S]   shuts the box down in order, as a host's poweroff does, within S seconds (10)
 #   box_skip_unless_able  exits 77 (skipped), saying why, where no box can run
 # $BOX_OUT on the host is /var/lib/box-out in the box: what is written there
-# outlives the box's shutdown.
+# outlives the box's shutdown. The box is named $BOX_NAME, and its host name
+# is BOX_HOSTNAME where that is set; it has a network of its own, or, where
+# BOX_NETWORK names a network namespace (/run/netns/NAME), that one, shared
+# with other boxes. Several boxes: each started from a shell of its own.
 
-BOX_NAME=orvel-box-$$
+BOX_NAME=${BOX_NAME:-orvel-box-$$}
 BOX_WORK=
 BOX_OUT=
 BOX_NSPAWN=
@@ -41,7 +44,7 @@ box_enter_cgroups() {
     case "$h" in */cpuset/) continue ;; esac  # needs its cpus and mems set first
     [ -f "$h/cgroup.procs" ] || continue
     mkdir -p "$h$BOX_NAME" 2>/dev/null || continue
-    if echo $$ >"$h$BOX_NAME/cgroup.procs" 2>/dev/null; then
+    if echo "$BASHPID" >"$h$BOX_NAME/cgroup.procs" 2>/dev/null; then
       BOX_CGROUPS+=("$h")
     else
       rmdir "$h$BOX_NAME"
@@ -52,7 +55,7 @@ box_enter_cgroups() {
 box_leave_cgroups() {
   local h d
   for h in "${BOX_CGROUPS[@]}"; do
-    echo $$ >"$h/cgroup.procs" 2>/dev/null || true
+    echo "$BASHPID" >"$h/cgroup.procs" 2>/dev/null || true
     for d in $(find "$h$BOX_NAME" -depth -type d 2>/dev/null); do rmdir "$d" 2>/dev/null || true; done
   done
   BOX_CGROUPS=()
@@ -73,10 +76,13 @@ box_start() {
     mount --bind "$2" "$w/lower"
     mount -o remount,bind,ro "$w/lower"
     mount -t tmpfs tmpfs "$w/rw"
-    mkdir -p "$w/rw/upper" "$w/rw/work"
+    mkdir -p "$w/rw/upper/etc" "$w/rw/work"
+    # systemd in the box names itself from /etc/hostname, over --hostname.
+    echo "$5" >"$w/rw/upper/etc/hostname"
     mount -t overlay overlay -o "lowerdir=$w/lower,upperdir=$w/rw/upper,workdir=$w/rw/work" "$w/root"
-    exec systemd-nspawn -D "$w/root" --register=no --keep-unit --private-network --link-journal=no \
+    exec systemd-nspawn -D "$w/root" --machine="$3" --hostname="$5" --register=no --keep-unit "${4:---private-network}" --link-journal=no \
       --console=pipe --bind="$w/out:/var/lib/box-out" --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" "${BOX_ROOT:-/}" \
+    "$BOX_NAME" "${BOX_NETWORK:+--network-namespace-path=$BOX_NETWORK}" "${BOX_HOSTNAME:-$BOX_NAME}" \
     </dev/null >"$BOX_WORK/console.log" 2>&1 &
   BOX_NSPAWN=$!
   local i

@@ -1,0 +1,111 @@
+#include "RecordKinds.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace orvel_public::detail {
+
+namespace {
+
+const std::vector<RecordKind> kKinds = {
+#include "records.inc"
+};
+
+// Matches text from t against pattern from p; a %s takes as little as lets
+// the rest match, a %d an optional sign and digits.
+bool match(const char* p, const std::string& text, size_t t, std::vector<std::string>& parts) {
+    for (; *p != '\0'; ++p, ++t) {
+        if (p[0] == '%' && p[1] == 's') {
+            for (size_t end = t; end <= text.size(); ++end) {
+                parts.push_back(text.substr(t, end - t));
+                if (match(p + 2, text, end, parts)) return true;
+                parts.pop_back();
+            }
+            return false;
+        }
+        if (p[0] == '%' && p[1] == 'd') {
+            size_t end = t + (t < text.size() && text[t] == '-' ? 1 : 0);
+            const size_t digits = end;
+            while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])) != 0) ++end;
+            if (end == digits) return false;
+            parts.push_back(text.substr(t, end - t));
+            if (match(p + 2, text, end, parts)) return true;
+            parts.pop_back();
+            return false;
+        }
+        if (t >= text.size() || text[t] != *p) return false;
+    }
+    return t == text.size();
+}
+
+bool writtenBy(const RecordKind& kind, const std::string& function) {
+    if (*kind.site == '\0') return true;
+    // "bool orvel_sys::CSysLauncher::doStart()" for doStart
+    const std::string name = std::string(kind.site) + "(";
+    const std::string::size_type at = function.find(name);
+    return at != std::string::npos && (at == 0 || function[at - 1] == ':' || function[at - 1] == ' ');
+}
+
+const RecordKind* outcomeKind(const char* outcome) {
+    for (const RecordKind& k : kKinds) {
+        if (std::strcmp(k.outcome, outcome) == 0) return &k;
+    }
+    return nullptr;
+}
+
+bool is(const RecordKind* kind, const char* name) {
+    return kind != nullptr && std::strcmp(kind->kind, name) == 0;
+}
+
+}  // namespace
+
+bool partsOf(const char* pattern, const std::string& text, std::vector<std::string>& parts) {
+    parts.clear();
+    return match(pattern, text, 0, parts);
+}
+
+Classified Records::classify(const std::string& text, const std::string& function) {
+    Classified out;
+    std::vector<std::string> parts;
+    for (const RecordKind& k : kKinds) {
+        if (writtenBy(k, function) && partsOf(k.record, text, parts)) {
+            out.kind = &k;
+            break;
+        }
+    }
+    if (out.kind == nullptr) return out;
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        const RecordKind* k = out.kind;
+        if (*k->outcome != '\0') {
+            const char* outcome = started_      ? (failedStarts_ > 0 ? "started-after-failures" : "started")
+                                  : notFound_   ? "control-program-not-found"
+                                  : !attempted_ ? "stopped-before-started"
+                                  : lastCleanUpFailed_ ? "gave-up-after-cleanups"
+                                  : failedStarts_ >= 3 ? "gave-up-after-starts"
+                                                       : "stopped-before-started";
+            out.kind = outcomeKind(outcome);
+        }
+        attempted_ = attempted_ || is(k, "start-begin");
+        started_ = started_ || is(k, "start-succeeded");
+        notFound_ = notFound_ || is(k, "start-not-found") || is(k, "stop-not-found");
+        failedStarts_ += is(k, "start-failed") || is(k, "start-not-found") ? 1 : 0;
+        if (is(k, "stop-failed") || is(k, "stop-not-found") || is(k, "stop-succeeded")) {
+            lastCleanUpFailed_ = !is(k, "stop-succeeded");
+        }
+    }
+    for (const auto& [name, value] : out.kind->fields) {
+        const bool part = value[0] == '%' && std::isdigit(static_cast<unsigned char>(value[1])) != 0;
+        const size_t n = part ? static_cast<size_t>(std::strtoul(value + 1, nullptr, 10)) : 0;
+        out.fields.emplace_back(name, part ? (n >= 1 && n <= parts.size() ? parts[n - 1] : "") : value);
+    }
+    return out;
+}
+
+Records& records() {
+    static Records r;
+    return r;
+}
+
+}  // namespace orvel_public::detail
