@@ -123,6 +123,21 @@ TEST_F(LauncherTest, MissingProgramFailsEveryRunWithoutRunningAnything) {
     EXPECT_EQ(outcomeAfter(*capture_), "control-program-not-found");
 }
 
+// The program is looked up at every run: one that turns up after the first
+// start failed to find it makes a boot that gave up after its starts.
+TEST_F(LauncherTest, ProgramFoundOnlyFromTheFirstCleanUpOnGivesUpAfterStarts) {
+    scripted::util().programPresent = false;
+    scripted::util().startResults = {2, 2};
+    scripted::util().stopResults = {0};
+    CSysLauncher launcher;
+    launcher.processOnce(false);  // the first tick starts nothing
+    launcher.processOnce(false);  // the start, which finds no program
+    scripted::util().programPresent = true;
+    tickToEnd(launcher);
+    EXPECT_EQ(scripted::util().runWords(), "s l s l s");
+    EXPECT_EQ(outcomeAfter(*capture_), "gave-up-after-starts");
+}
+
 TEST_F(LauncherTest, PathIsLookedUpAfreshWithTheSuffixOnEveryRun) {
     scripted::util().startResults = {2, 0};
     CSysLauncher launcher;

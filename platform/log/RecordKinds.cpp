@@ -79,17 +79,22 @@ Classified Records::classify(const std::string& text, const std::string& functio
         std::lock_guard<std::mutex> held(lock_);
         const RecordKind* k = out.kind;
         if (*k->outcome != '\0') {
-            const char* outcome = started_      ? (failedStarts_ > 0 ? "started-after-failures" : "started")
-                                  : notFound_   ? "control-program-not-found"
-                                  : !attempted_ ? "stopped-before-started"
+            const char* outcome = started_ ? (failedStarts_ > 0 ? "started-after-failures" : "started")
+                                  : lastRunNotFound_   ? "control-program-not-found"
+                                  : !attempted_        ? "stopped-before-started"
                                   : lastCleanUpFailed_ ? "gave-up-after-cleanups"
                                   : failedStarts_ >= 3 ? "gave-up-after-starts"
                                                        : "stopped-before-started";
-            out.kind = outcomeKind(outcome);
+            // records.txt names each outcome's kind; the generator checks it.
+            if (const RecordKind* o = outcomeKind(outcome)) out.kind = o;
         }
         attempted_ = attempted_ || is(k, "start-begin");
         started_ = started_ || is(k, "start-succeeded");
-        notFound_ = notFound_ || is(k, "start-not-found") || is(k, "stop-not-found");
+        // The program is looked up afresh at every run: only the last lookup tells.
+        if (is(k, "start-not-found") || is(k, "stop-not-found") || is(k, "start-failed") ||
+            is(k, "stop-failed") || is(k, "start-succeeded") || is(k, "stop-succeeded")) {
+            lastRunNotFound_ = is(k, "start-not-found") || is(k, "stop-not-found");
+        }
         failedStarts_ += is(k, "start-failed") || is(k, "start-not-found") ? 1 : 0;
         if (is(k, "stop-failed") || is(k, "stop-not-found") || is(k, "stop-succeeded")) {
             lastCleanUpFailed_ = !is(k, "stop-succeeded");

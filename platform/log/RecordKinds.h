@@ -48,7 +48,7 @@ private:
     std::mutex lock_;
     bool started_ = false;
     bool attempted_ = false;
-    bool notFound_ = false;
+    bool lastRunNotFound_ = false;
     int failedStarts_ = 0;
     bool lastCleanUpFailed_ = false;
 };

@@ -38,8 +38,10 @@ box_skip_unless_able() {
 # nspawn puts the box's cgroups below the caller's own, so the caller first
 # moves into folders of its own in every hierarchy it may write.
 box_enter_cgroups() {
-  local h
-  for h in /sys/fs/cgroup/*/ /sys/fs/cgroup/; do
+  local h hierarchies=(/sys/fs/cgroup/*/ /sys/fs/cgroup/)
+  # One unified hierarchy: its subfolders are groups (other boxes' too).
+  [ -f /sys/fs/cgroup/cgroup.controllers ] && hierarchies=(/sys/fs/cgroup/)
+  for h in "${hierarchies[@]}"; do
     [ -w "$h/cgroup.procs" ] || continue
     case "$h" in */cpuset/) continue ;; esac  # needs its cpus and mems set first
     [ -f "$h/cgroup.procs" ] || continue
@@ -77,8 +79,10 @@ box_start() {
     mount -o remount,bind,ro "$w/lower"
     mount -t tmpfs tmpfs "$w/rw"
     mkdir -p "$w/rw/upper/etc" "$w/rw/work"
-    # systemd in the box names itself from /etc/hostname, over --hostname.
+    # systemd in the box names itself from /etc/hostname, over --hostname;
+    # a machine ID of its own keeps the journal files of the host out of its journal.
     echo "$5" >"$w/rw/upper/etc/hostname"
+    tr -d - </proc/sys/kernel/random/uuid >"$w/rw/upper/etc/machine-id"
     mount -t overlay overlay -o "lowerdir=$w/lower,upperdir=$w/rw/upper,workdir=$w/rw/work" "$w/root"
     exec systemd-nspawn -D "$w/root" --machine="$3" --hostname="$5" --register=no --keep-unit "${4:---private-network}" --link-journal=no \
       --console=pipe --bind="$w/out:/var/lib/box-out" --boot -- systemd.unit=sysinit.target' box "$BOX_WORK" "${BOX_ROOT:-/}" \
