@@ -12,13 +12,17 @@ const std::vector<RecordKind> kKinds = {
 #include "records.inc"
 };
 
+// Where a part of the text begins, and its length.
+using Spans = std::vector<std::pair<size_t, size_t>>;
+
 // Matches text from t against pattern from p; a %s takes as little as lets
-// the rest match, a %d an optional sign and digits.
-bool match(const char* p, const std::string& text, size_t t, std::vector<std::string>& parts) {
+// the rest match, a %d an optional sign and digits. The parts are kept as
+// spans, and copied once the whole text has matched.
+bool match(const char* p, const std::string& text, size_t t, Spans& parts) {
     for (; *p != '\0'; ++p, ++t) {
         if (p[0] == '%' && p[1] == 's') {
             for (size_t end = t; end <= text.size(); ++end) {
-                parts.push_back(text.substr(t, end - t));
+                parts.emplace_back(t, end - t);
                 if (match(p + 2, text, end, parts)) return true;
                 parts.pop_back();
             }
@@ -29,7 +33,7 @@ bool match(const char* p, const std::string& text, size_t t, std::vector<std::st
             const size_t digits = end;
             while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])) != 0) ++end;
             if (end == digits) return false;
-            parts.push_back(text.substr(t, end - t));
+            parts.emplace_back(t, end - t);
             if (match(p + 2, text, end, parts)) return true;
             parts.pop_back();
             return false;
@@ -62,7 +66,10 @@ bool is(const RecordKind* kind, const char* name) {
 
 bool partsOf(const char* pattern, const std::string& text, std::vector<std::string>& parts) {
     parts.clear();
-    return match(pattern, text, 0, parts);
+    Spans spans;
+    if (!match(pattern, text, 0, spans)) return false;
+    for (const auto& [at, length] : spans) parts.push_back(text.substr(at, length));
+    return true;
 }
 
 Classified Records::classify(const std::string& text, const std::string& function) {
@@ -88,17 +95,16 @@ Classified Records::classify(const std::string& text, const std::string& functio
             // records.txt names each outcome's kind; the generator checks it.
             if (const RecordKind* o = outcomeKind(outcome)) out.kind = o;
         }
+        const bool startFailed = is(k, "start-failed") || is(k, "start-not-found");
+        const bool cleanUpFailed = is(k, "stop-failed") || is(k, "stop-not-found");
+        const bool runEnded =
+            startFailed || cleanUpFailed || is(k, "start-succeeded") || is(k, "stop-succeeded");
         attempted_ = attempted_ || is(k, "start-begin");
         started_ = started_ || is(k, "start-succeeded");
+        failedStarts_ += startFailed ? 1 : 0;
         // The program is looked up afresh at every run: only the last lookup tells.
-        if (is(k, "start-not-found") || is(k, "stop-not-found") || is(k, "start-failed") ||
-            is(k, "stop-failed") || is(k, "start-succeeded") || is(k, "stop-succeeded")) {
-            lastRunNotFound_ = is(k, "start-not-found") || is(k, "stop-not-found");
-        }
-        failedStarts_ += is(k, "start-failed") || is(k, "start-not-found") ? 1 : 0;
-        if (is(k, "stop-failed") || is(k, "stop-not-found") || is(k, "stop-succeeded")) {
-            lastCleanUpFailed_ = !is(k, "stop-succeeded");
-        }
+        if (runEnded) lastRunNotFound_ = is(k, "start-not-found") || is(k, "stop-not-found");
+        if (cleanUpFailed || is(k, "stop-succeeded")) lastCleanUpFailed_ = cleanUpFailed;
     }
     for (const auto& [name, value] : out.kind->fields) {
         const bool part = value[0] == '%' && std::isdigit(static_cast<unsigned char>(value[1])) != 0;

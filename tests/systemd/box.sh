@@ -7,6 +7,7 @@
 #   box_start          boots the box and waits until it is running
 #   box NAME ARGS...   runs a command inside
 #   box_put FILE PATH  copies a host file into the box
+#   box_sys_ctrl PLAN...  places the scripted sys_ctrl, with its plan
 #   box_poweroff [S]   shuts the box down in order, as a host's poweroff does, within S seconds (10)
 #   box_skip_unless_able  exits 77 (skipped), saying why, where no box can run
 # $BOX_OUT on the host is /var/lib/box-out in the box: what is written there
@@ -16,6 +17,7 @@
 # with other boxes. Several boxes: each started from a shell of its own.
 
 BOX_NAME=${BOX_NAME:-orvel-box-$$}
+box_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BOX_WORK=
 BOX_OUT=
 BOX_NSPAWN=
@@ -122,6 +124,17 @@ box_start() {
 box() { nsenter -t "$BOX_PID1" -a "$@"; }
 
 box_put() { box sh -c 'cat >"$1"' put "$2" <"$1"; }
+
+# The shell suites' fake sys_ctrl (packaging/demo/sys_ctrl) in the box's
+# /opt/platform/bin, with its plan: one "OPTION ACTION" line each argument.
+# What it records goes through links into $BOX_OUT, which outlives a shutdown.
+box_sys_ctrl() {
+  local bin=/opt/platform/bin
+  box mkdir -p "$bin"
+  box sh -c "cat >$bin/sys_ctrl && chmod 755 $bin/sys_ctrl" <"$box_top/packaging/demo/sys_ctrl"
+  box sh -c "for f in runs network platform; do ln -sf /var/lib/box-out/\$f $bin/sys_ctrl.\$f; done"
+  printf '%s\n' "$@" | box sh -c "cat >$bin/sys_ctrl.plan"
+}
 
 # Returns once the box is off, or 10 s after asking; 1 when it was not off by then.
 box_poweroff() {
