@@ -216,7 +216,8 @@ TEST(LogSystemTest, LogFileClosedUnderAWriterTearsNoRecord) {
 
 // The real folder, but for the moves of some of its files ("name", or only
 // one of them, "from>to"), which fail as those of a file held open or
-// pinned do; counts the moves of the live file.
+// pinned do, look-ups that fail ("?name") and the first new file's open
+// ("!name", a descriptor not to be had); counts the moves of the live file.
 class StuckFolder : public Folder {
 public:
     StuckFolder(std::shared_ptr<const Folder> real, std::vector<std::string> stuck)
@@ -224,6 +225,10 @@ public:
     std::string pathOf(const std::string& name) const override { return real_->pathOf(name); }
     OpenResult openFile(const std::string& name, bool afresh, bool inheritable,
                         FileHandle& out) const override {
+        if (afresh && !openFailed_ && std::find(stuck_.begin(), stuck_.end(), "!" + name) != stuck_.end()) {
+            openFailed_ = true;
+            return OpenResult::Failed;
+        }
         return real_->openFile(name, afresh, inheritable, out);
     }
     std::error_code rename(const std::string& from, const std::string& to, bool replace) const override {
@@ -235,12 +240,15 @@ public:
         return real_->rename(from, to, replace);
     }
     std::error_code remove(const std::string& name) const override { return real_->remove(name); }
-    bool exists(const std::string& name) const override { return real_->exists(name); }
+    bool exists(const std::string& name) const override {
+        return std::find(stuck_.begin(), stuck_.end(), "?" + name) == stuck_.end() && real_->exists(name);
+    }
     mutable int liveMoves = 0;
 
 private:
     std::shared_ptr<const Folder> real_;
     std::vector<std::string> stuck_;
+    mutable bool openFailed_ = false;
 };
 
 // What a folder holds: each file's name and content.
@@ -332,6 +340,16 @@ INSTANTIATE_TEST_SUITE_P(
             "FirstOfFiveBackupsCannotBeReplaced", 5, kFiveBackups, {"ventrix.log.1"}, {kEveryRecord}, 1, 3},
         RollOver{
             "LastOfFiveBackupsCannotBeDropped", 5, kFiveBackups, {"ventrix.log.5"}, {kEveryRecord}, 1, 3},
+        // The new file cannot be opened once: the next record opens it.
+        RollOver{"NewFileCannotBeOpenedOnce",
+                 2,
+                 {},
+                 {"!ventrix.log"},
+                 {{"record 6"}, {"record 4", "record 5"}, {"record 2", "record 3"}},
+                 1,
+                 3},
+        // A backup's look-up fails: the move onto it is refused, not made over it.
+        RollOver{"LookUpOfABackupFails", 5, kFiveBackups, {"?ventrix.log.3"}, {kEveryRecord}, 1, 3},
         // The last move fails: every backup moved one up is moved back.
         RollOver{"LiveFileCannotBecomeTheFirstBackup",
                  5,

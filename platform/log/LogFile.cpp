@@ -38,22 +38,30 @@ void LogFile::open(bool afresh) {
     switch (folder_->openFile(name_, afresh, false, file_)) {
         case OpenResult::Opened:
             size_ = sizeOf(file_);
+            reopen_ = false;
             return;
         case OpenResult::Refused:
             file_ = kNoFile;
+            reopen_ = false;
             tell(toldRefused_, "refuses the log file " + folder_->pathOf(name_) +
                                    ": a link, or not a plain file, in a folder that others than the "
                                    "administrators can change; records go to standard error only");
             return;
         case OpenResult::Failed:
+            // No descriptor to be had, say, when the roll-over opens the new
+            // file: tried again at the next record, not lost for the run.
             file_ = kNoFile;
-            tell(toldUnwritable_, "cannot open the log file " + folder_->pathOf(name_) +
-                                      " for writing; records go to standard error only");
+            reopen_ = true;
+            tell(toldUnopened_, "cannot open the log file " + folder_->pathOf(name_) +
+                                    " for writing; records go to standard error only");
             return;
     }
 }
 
 void LogFile::append(const log4cplus::spi::InternalLoggingEvent& event) {
+    if (file_ == kNoFile && reopen_) {
+        open(false);
+    }
     if (file_ == kNoFile) {
         return;  // told when it could not be opened
     }

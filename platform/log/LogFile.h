@@ -45,6 +45,8 @@ private:
     FileHandle file_ = kNoFile;
     std::uintmax_t size_ = 0;
     std::uintmax_t rollAt_;  // maxSize_, or after a failed roll-over maxSize_ more than the file had then
+    bool reopen_ = false;    // the last open failed: tried again at each record
+    bool toldUnopened_ = false;
     bool toldUnwritable_ = false;
     bool toldRefused_ = false;
     bool toldStuck_ = false;

@@ -197,10 +197,14 @@ OpenResult LogFolder::openFile(const std::string& name, bool afresh, bool inheri
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks != 1) {
         return OpenResult::Refused;
     }
-    // Emptied only now that it is known to be a plain file.
+    // Emptied only now that it is known to be a plain file. Writing data
+    // (not only appending), such a handle would write over what it failed
+    // to empty: it is given up instead, and the next record appends.
     if (afresh) {
         FILE_END_OF_FILE_INFO end{};
-        (void)SetFileInformationByHandle(h.get(), FileEndOfFileInfo, &end, sizeof end);
+        if (!SetFileInformationByHandle(h.get(), FileEndOfFileInfo, &end, sizeof end)) {
+            return OpenResult::Failed;
+        }
     }
     out = reinterpret_cast<FileHandle>(h.release());
     return OpenResult::Opened;

@@ -35,9 +35,12 @@ std::error_code rollOver(const Folder& folder, const std::string& name, int back
         (void)folder.rename(aside, name, false);
     };
     // The oldest goes one past the backups, and is dropped from there last.
+    // Only it may replace a name (a leftover there): a look-up that failed
+    // and skipped a backup then stops the next move, rather than let it
+    // overwrite that backup.
     for (int k = backups; k >= 1; --k) {
         if (!folder.exists(numbered(name, k))) continue;
-        ec = folder.rename(numbered(name, k), numbered(name, k + 1), true);
+        ec = folder.rename(numbered(name, k), numbered(name, k + 1), k == backups);
         if (ec) {
             undo();
             return ec;
